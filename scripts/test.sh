@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds the tree and runs every test through
+# ctest: the normal build, then the AddressSanitizer + UndefinedBehaviorSanitizer
+# build. Fails when any step or any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc 2>/dev/null || echo 2)
+bash scripts/install-deps.sh
+
+run_build() { # dir, cmake options...
+  local dir=$1
+  shift
+  echo "== $dir"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
+}
+
+run_build build
+run_build build-asan -DMOOS_ASAN=ON -DMOOS_BUILD_BENCH=OFF
