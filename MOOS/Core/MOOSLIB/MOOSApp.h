@@ -1,0 +1,223 @@
+// CMOOSApp: the base class of every MOOS process.
+//
+// A program derives one class from CMOOSApp, overrides a few hooks (Iterate,
+// OnNewMail, OnStartUp, OnConnectToServer, ...), constructs one instance and
+// calls Run. Run reads the framework's settings from the process's block of
+// the mission file, starts the comms client towards the MOOS server, waits
+// briefly for the connection, calls OnStartUp once and then runs a loop paced
+// at "AppTick" Hz. Each pass hands newly arrived mail to OnNewMail and, while
+// connected (or always, when iterating without comms is enabled or comms are
+// off), publishes the status record under <NAME>_STATUS every 2 s and calls
+// Iterate.
+//
+// Ownership: the application owns by value its comms client, its mission
+// reader and its table of managed variables; destroying it closes the comms
+// client (joining the client thread) before anything else it uses goes.
+//
+// Threads:
+//  - Run, and with it every pass and the hooks OnStartUp, Iterate, OnNewMail
+//    and OnCommandMsg, runs on the thread that called Run.
+//  - OnConnectToServer and OnDisconnectFromServer run on the comms client's
+//    thread, beside the loop. From there an application may call the comms
+//    client's posting calls and RegisterMOOSVariables.
+//  - With UseMailCallBack, passes run on the comms client's thread instead
+//    and the calling thread only watches for a quit request.
+//  - RequestQuit may be called from any thread: it wakes the loop out of its
+//    pacing sleep, so Run returns at the end of the current pass.
+//  - The managed-variable table is guarded by a lock of its own, so
+//    registering from the connect hook is safe beside the loop. A pointer
+//    from GetMOOSVar is valid for the application's life but the variable
+//    it points to belongs to the thread that runs the passes.
+#ifndef MOOSLIB_MOOSAPP_H
+#define MOOSLIB_MOOSAPP_H
+
+#include "MOOSLIB/MOOSCommClient.h"
+#include "MOOSLIB/MOOSMsg.h"
+#include "MOOSLIB/MOOSVariable.h"
+#include "MOOSLIB/ProcessConfigReader.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+
+class CMOOSApp
+{
+public:
+    // Builds the comms client and the mission reader, sets every setting to
+    // its default and the process time warp to 1.0.
+    CMOOSApp();
+    virtual ~CMOOSApp();
+
+    CMOOSApp(const CMOOSApp&) = delete;
+    CMOOSApp& operator=(const CMOOSApp&) = delete;
+
+    // --- Hooks a derived application overrides -------------------------
+    // Called on the comms client's thread after every successful handshake.
+    virtual bool OnConnectToServer();
+    // Called on the comms client's thread after a broken connection is torn down.
+    virtual bool OnDisconnectFromServer();
+    // One unit of the application's work, once per pass; its result is ignored.
+    virtual bool Iterate();
+    // Every batch of fetched mail, oldest first unless "SortMailByTime" is false.
+    virtual bool OnNewMail(MOOSMSG_LIST& NewMail);
+    // One message under the command variable <NAME>_CMD, when command
+    // messages are caught.
+    virtual bool OnCommandMsg(CMOOSMsg Msg);
+    // The status record published under <NAME>_STATUS.
+    virtual std::string MakeStatusString();
+    // Called once, after the comms client has started and before the loop;
+    // returning false ends Run with false.
+    virtual bool OnStartUp();
+    // Reads the server settings and starts the comms client; false only when
+    // the server host or port is unusable.
+    virtual bool ConfigureComms();
+
+    // --- Running --------------------------------------------------------
+    // The whole life of the process: start-up, then the loop until
+    // RequestQuit. False when start-up fails, true when the loop ends.
+    bool Run(const char* sName, const char* sMissionFile);
+    // The same, registering with the server under sMOOSName while the block
+    // of the mission file is still the one named sName.
+    bool Run(const char* sName, const char* sMissionFile, const char* sMOOSName);
+    // Safe from any thread; the loop ends before its next pass.
+    bool RequestQuit();
+
+    // Accepted up to 50 Hz; a larger value is refused and changes nothing.
+    bool SetAppFreq(double freq);
+    // Refused above 200 Hz; otherwise passed on to the comms client.
+    bool SetCommsFreq(unsigned int freq);
+
+    int GetIterateCount();
+    double GetAppStartTime();
+    double GetLastIterateTime();
+    double GetTimeSinceIterate();
+    std::string GetAppName();
+    std::string GetMissionFileName();
+    bool IsSimulateMode();
+
+    // Takes effect only before Run.
+    bool UseMOOSComms(bool useComms);
+    void EnableIterateWithoutComms(bool enable);
+    bool CanIterateWithoutComms();
+
+    // Runs the passes from the comms client's thread after each exchange.
+    bool UseMailCallBack();
+    // One pass of the loop; called through MOOSAPP_OnMail.
+    bool OnMailCallBack();
+
+    // --- Server settings ------------------------------------------------
+    // Host and port; replaced by ConfigureComms when Run starts the comms.
+    void SetServer(const char* sServerHost = "LOCALHOST", long lPort = 9000);
+    // False, with its reason traced, when the host is empty or the port is 0.
+    bool CheckSetUp();
+
+    // --- Command messages and status ------------------------------------
+    // <NAME>_CMD, upper-cased.
+    std::string GetCommandKey();
+    // Starts or stops catching command messages, subscribing or
+    // unsubscribing at once.
+    void EnableCommandMessageFiltering(bool enable);
+    // Hands every command message of the batch to OnCommandMsg; true when
+    // every call returned true (or there were none).
+    bool LookForAndHandleAppCommand(MOOSMSG_LIST& NewMail);
+    // Sets or clears the application error that the status record carries.
+    void SetAppError(bool error, const std::string& reason);
+    // Publishes text under "MOOS_DEBUG"; false, and nothing else, while not
+    // connected.
+    bool MOOSDebugWrite(const std::string& text);
+
+    // --- Managed variables ----------------------------------------------
+    // False, changing nothing, when the local name is taken.
+    bool AddMOOSVariable(std::string name, std::string subscribeName, std::string publishName,
+                         double commsTime);
+    // Subscribes to every variable with a subscribe name; false when any
+    // registration failed (the others are still made).
+    bool RegisterMOOSVariables();
+    // Refreshes the variables from a batch of mail; skewed messages are ignored.
+    bool UpdateMOOSVariables(MOOSMSG_LIST& NewMail);
+    // Publishes every fresh variable under its publish name and clears fresh.
+    bool PublishFreshMOOSVariables();
+    // False when there is no variable of that local name.
+    bool SetMOOSVar(const std::string& name, double value, double time);
+    bool SetMOOSVar(const std::string& name, const std::string& value, double time);
+    // Replaces the stored variable named var.GetName() by a fresh copy of var.
+    bool SetMOOSVar(const CMOOSVariable& var);
+    // The stored variable of that local name, or null.
+    CMOOSVariable* GetMOOSVar(std::string name);
+
+protected:
+    // One pass of the loop: mail, status, Iterate, then the pacing sleep.
+    bool DoRunWork();
+
+    // Framework work done just before the matching hook.
+    bool IteratePrivate();
+    bool OnNewMailPrivate(MOOSMSG_LIST& NewMail);
+    void OnConnectToServerPrivate();
+    void OnDisconnectToServerPrivate();
+
+    // <NAME>_STATUS, upper-cased.
+    std::string GetStatusKey();
+
+    // Milliseconds a pass should sleep to hold freq Hz after running for
+    // elapsedMs; 0 when the rest is 10 ms or less or freq is not positive.
+    static int PacingSleepMs(double elapsedMs, double freq);
+
+    // MOOSPause with the warp applied, cut short by RequestQuit.
+    void PauseUnlessQuit(int ms);
+
+    CMOOSCommClient comms;
+    CProcessConfigReader missionReader;
+
+    // Guards the structure of moosVars and each walk over it; never held
+    // across a comms call.
+    std::mutex moosVarsLock;
+    std::map<std::string, CMOOSVariable> moosVars;
+
+    bool simulateMode = false;
+    long serverPort = 0;
+    std::string serverHost;
+    std::string serverPortText;
+    bool useMOOSComms = true;
+    // appName and moosName are fixed before the comms client starts and
+    // only read afterwards, also on its thread.
+    std::string appName;
+    std::string moosName;
+    int commsFreq = 5;
+    double appFreq = 5.0;
+    std::string missionFile;
+    // Read on the comms client's thread when a connection is made.
+    std::atomic<bool> commandFilteringEnabled{false};
+    double appStartTime = -1.0;
+    std::atomic<double> lastIterateTime{-1.0};
+    bool sortMailByTime = true;
+    std::string appErrorReason;
+    bool appErrorFlag = false;
+    std::atomic<bool> iterateWithoutComms{false};
+    std::atomic<int> iterateCount{0};
+    double lastStatusTime = -1.0;
+    std::atomic<bool> quitRequested{false};
+
+private:
+    friend bool MOOSAPP_OnConnect(void* pParam);
+    friend bool MOOSAPP_OnDisconnect(void* pParam);
+
+    void ReadMissionSettings();
+    void WaitForConnection();
+    void ReadServerHost();
+    void ReadServerPort();
+    void PrintBanner();
+
+    // Wakes PauseUnlessQuit when a quit is requested.
+    std::mutex quitWakeLock;
+    std::condition_variable quitWake;
+};
+
+// The comms client's callbacks; each takes the application as its parameter
+// and answers false when it is null.
+bool MOOSAPP_OnConnect(void* pParam);
+bool MOOSAPP_OnDisconnect(void* pParam);
+bool MOOSAPP_OnMail(void* pParam);
+
+#endif
