@@ -1,0 +1,252 @@
+#include "MOOSLIB/MOOSMsg.h"
+
+#include "MOOSLIB/MOOSException.h"
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <iomanip>
+#include <sstream>
+
+namespace
+{
+// Bytes of the fixed-width fields: length, identifier, the two type
+// characters, three doubles and the five string length fields.
+constexpr unsigned int kFixedSize = 4 + 4 + 1 + 1 + 3 * 8 + 5 * 4;
+// Further than this from now, a message is skewed.
+constexpr double kSkewTolerance = 5.0;
+
+const char* const kWriteOutOfSpace = "CMOOSMsg::operator << Out Of Space";
+const char* const kReadOutOfSpace = "CMOOSMsg::operator >> Out Of Space";
+
+double ReplaceUnsetTime(double dfTime)
+{
+    return dfTime == -1 ? MOOSTime() : dfTime;
+}
+} // namespace
+
+CMOOSMsg::CMOOSMsg() = default;
+
+CMOOSMsg::CMOOSMsg(char cMsgType, const std::string& sKey, double dfVal, double dfTime)
+    : m_cMsgType(cMsgType), m_cDataType(MOOS_DOUBLE), m_sKey(sKey),
+      m_dfTime(ReplaceUnsetTime(dfTime)), m_dfVal(dfVal)
+{
+}
+
+CMOOSMsg::CMOOSMsg(char cMsgType, const std::string& sKey, const std::string& sVal, double dfTime)
+    : m_cMsgType(cMsgType), m_cDataType(MOOS_STRING), m_sKey(sKey),
+      m_dfTime(ReplaceUnsetTime(dfTime)), m_sVal(sVal)
+{
+}
+
+CMOOSMsg::~CMOOSMsg() = default;
+
+bool CMOOSMsg::IsSkewed(double dfTimeNow, double* pdfSkew)
+{
+    if (IsMOOSPlayBack())
+        dfTimeNow = m_dfTime;
+    const double dfSkew = std::fabs(dfTimeNow - m_dfTime);
+    if (pdfSkew != nullptr)
+        *pdfSkew = dfSkew;
+    return dfSkew > kSkewTolerance;
+}
+
+unsigned int CMOOSMsg::GetSizeInBytesWhenSerialised() const
+{
+    const std::uint64_t nSize = std::uint64_t(kFixedSize) + m_sSrc.size() + m_sSrcAux.size() +
+                                m_sOriginatingCommunity.size() + m_sKey.size() + m_sVal.size();
+    return nSize > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(nSize);
+}
+
+bool CMOOSMsg::CanSerialiseN(int nBytes) const
+{
+    if (nBytes < 0)
+        return false;
+    const std::int64_t nUsed = m_pSerializeBuffer - m_pSerializeBufferStart;
+    return nUsed + nBytes <= m_nSerializeBufferLen;
+}
+
+// ---------------------------------------------------------------------------
+// Cursor operators: one room test per field, then a plain copy.
+
+CMOOSMsg& CMOOSMsg::operator<<(double& dfVal)
+{
+    if (!CanSerialiseN(sizeof(double)))
+        throw CMOOSException(kWriteOutOfSpace);
+    CopyToBufferAsLittleEndian<double>(dfVal, m_pSerializeBuffer);
+    m_pSerializeBuffer += sizeof(double);
+    return *this;
+}
+
+CMOOSMsg& CMOOSMsg::operator<<(int& nVal)
+{
+    if (!CanSerialiseN(sizeof(int)))
+        throw CMOOSException(kWriteOutOfSpace);
+    CopyToBufferAsLittleEndian<int>(nVal, m_pSerializeBuffer);
+    m_pSerializeBuffer += sizeof(int);
+    return *this;
+}
+
+CMOOSMsg& CMOOSMsg::operator<<(char& cVal)
+{
+    if (!CanSerialiseN(1))
+        throw CMOOSException(kWriteOutOfSpace);
+    *m_pSerializeBuffer++ = static_cast<unsigned char>(cVal);
+    return *this;
+}
+
+CMOOSMsg& CMOOSMsg::operator<<(std::string& sVal)
+{
+    // A string no int can count cannot travel.
+    if (sVal.size() > static_cast<std::size_t>(INT_MAX))
+        throw CMOOSException(kWriteOutOfSpace);
+    int nSize = static_cast<int>(sVal.size());
+    *this << nSize;
+    if (!CanSerialiseN(nSize))
+        throw CMOOSException(kWriteOutOfSpace);
+    if (nSize > 0)
+        std::memcpy(m_pSerializeBuffer, sVal.data(), nSize);
+    m_pSerializeBuffer += nSize;
+    return *this;
+}
+
+CMOOSMsg& CMOOSMsg::operator>>(double& dfVal)
+{
+    if (!CanSerialiseN(sizeof(double)))
+        throw CMOOSException(kReadOutOfSpace);
+    dfVal = CopyFromBufferAsLittleEndian<double>(m_pSerializeBuffer);
+    m_pSerializeBuffer += sizeof(double);
+    return *this;
+}
+
+CMOOSMsg& CMOOSMsg::operator>>(int& nVal)
+{
+    if (!CanSerialiseN(sizeof(int)))
+        throw CMOOSException(kReadOutOfSpace);
+    nVal = CopyFromBufferAsLittleEndian<int>(m_pSerializeBuffer);
+    m_pSerializeBuffer += sizeof(int);
+    return *this;
+}
+
+CMOOSMsg& CMOOSMsg::operator>>(char& cVal)
+{
+    if (!CanSerialiseN(1))
+        throw CMOOSException(kReadOutOfSpace);
+    cVal = static_cast<char>(*m_pSerializeBuffer++);
+    return *this;
+}
+
+CMOOSMsg& CMOOSMsg::operator>>(std::string& sVal)
+{
+    int nSize = 0;
+    *this >> nSize;
+    // A negative or overlong length from a damaged peer fails here, before any
+    // byte is taken.
+    if (!CanSerialiseN(nSize))
+        throw CMOOSException(kReadOutOfSpace);
+    sVal.insert(0, reinterpret_cast<const char*>(m_pSerializeBuffer), nSize);
+    m_pSerializeBuffer += nSize;
+    return *this;
+}
+
+// ---------------------------------------------------------------------------
+// Byte form.
+
+void CMOOSMsg::WriteFields()
+{
+    *this << m_nID << m_cMsgType << m_cDataType << m_sSrc << m_sSrcAux << m_sOriginatingCommunity
+          << m_sKey << m_dfTime << m_dfVal << m_dfVal2 << m_sVal;
+}
+
+void CMOOSMsg::ReadFields()
+{
+    *this >> m_nLength >> m_nID >> m_cMsgType >> m_cDataType >> m_sSrc >> m_sSrcAux >>
+        m_sOriginatingCommunity >> m_sKey >> m_dfTime >> m_dfVal >> m_dfVal2 >> m_sVal;
+}
+
+int CMOOSMsg::Serialize(unsigned char* pBuffer, int nBufferLen, bool bToStream)
+{
+    m_pSerializeBufferStart = pBuffer;
+    m_pSerializeBuffer = pBuffer;
+    m_nSerializeBufferLen = nBufferLen;
+    try
+    {
+        if (!bToStream)
+        {
+            ReadFields();
+            return m_nLength;
+        }
+        // The length field goes in last, once the length is known. Moving the
+        // cursor past it is not room-tested: the first field's test is.
+        m_pSerializeBuffer += sizeof(int);
+        WriteFields();
+        m_nLength = static_cast<int>(m_pSerializeBuffer - m_pSerializeBufferStart);
+        m_pSerializeBuffer = m_pSerializeBufferStart;
+        *this << m_nLength;
+        return m_nLength;
+    }
+    catch (const CMOOSException& e)
+    {
+        MOOSTrace("exception : CMOOSMsg::Serialize failed: %s\n ", e.m_sReason);
+        if (bToStream)
+            MOOSTrace("perhaps accummulated messages exceeded available buffer space of %d bytes\n",
+                      nBufferLen);
+        return -1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Text renderings.
+
+void CMOOSMsg::Trace()
+{
+    MOOSTrace("Type=%c DataType=%c Key =%s ", m_cMsgType, m_cDataType, m_sKey.c_str());
+    switch (m_cDataType)
+    {
+    case MOOS_DOUBLE:
+        MOOSTrace("Data=%f ", m_dfVal);
+        break;
+    case MOOS_STRING:
+        MOOSTrace("Data=%s ", m_sVal.c_str());
+        break;
+    case MOOS_BINARY_STRING:
+        MOOSTrace("Data=%.3f KB of binary\tdata ", m_sVal.size() / 1000.0);
+        break;
+    default:
+        break;
+    }
+    MOOSTrace("Source= %s Time = %10.3f\n", m_sSrc.c_str(), m_dfTime);
+}
+
+std::string CMOOSMsg::GetAsString(int nFieldWidth, int nPrecision)
+{
+    std::ostringstream os;
+    os.setf(std::ios::left, std::ios::adjustfield);
+    if (m_dfTime == -1)
+        os << std::setw(nFieldWidth) << "NotSet";
+    else if (m_cDataType == MOOS_DOUBLE)
+        os << std::setw(nFieldWidth) << std::fixed << std::setprecision(nPrecision) << m_dfVal;
+    else if (m_cDataType == MOOS_BINARY_STRING)
+        os << "BINARY DATA [" << m_sVal.size() / 1000.0 << " kB]";
+    else
+        os << m_sVal.c_str();
+    return os.str();
+}
+
+bool MOOSMsgTimeSorter(const CMOOSMsg& m1, const CMOOSMsg& m2)
+{
+    return m1.m_dfTime < m2.m_dfTime;
+}
+
+bool IsLittleEndian()
+{
+    static const bool bLittle = []
+    {
+        const std::uint16_t nOne = 1;
+        unsigned char cFirst;
+        std::memcpy(&cFirst, &nOne, 1);
+        return cFirst == 1;
+    }();
+    return bLittle;
+}
