@@ -1,0 +1,171 @@
+// CMOOSFileReader: reads a MOOS mission file.
+//
+// A mission file is plain text: global entries ("name = value"), "define:"
+// lines that set substitution variables, references "${NAME}" expanded from
+// those definitions or from the environment, and one configuration block per
+// process (read by CProcessConfigReader, which derives from this class).
+//
+// What the reader makes of a line:
+//   - whitespace before a line is skipped, so blank lines vanish; the line is
+//     then trimmed of space, tab, newline and carriage return at both ends;
+//   - a line beginning with "//" is a comment and is skipped;
+//   - elsewhere the first "//" and all after it are cut off;
+//   - with verbatim quoting on (the default) the first pair of double quotes
+//     is removed and the text between them is kept as it is, so a "//" inside
+//     the quotes does not start a comment;
+//   - whole-file lookups remove every space, tab and carriage return of an
+//     entry before splitting it at its first "="; names compare without
+//     regard to case and the first matching entry of the file wins.
+//
+// Lines are read whole, whatever their length: the mission file is the
+// operator's own local file and holding one line at a time costs no more than
+// that line, while cutting a long line would silently change a value. Every
+// loop over the file ends at the end of the file or at the first read error
+// (a stream that fails never reports end of file, so the reader never waits
+// for one).
+//
+// Threads: each thread that reads through one reader gets its own stream on
+// the file, so threads never move each other's read position. The stream
+// table, the file name and the definition table are guarded by the reader's
+// lock, so any thread may call any operation. A thread's stream is kept alive
+// for the length of every operation that uses it, even when another thread
+// calls SetFile or ClearFileMap meanwhile; the raw pointer that GetFile hands
+// out, though, is only valid until the next SetFile, ClearFileMap or the
+// destructor.
+//
+// Ownership: the reader owns its lock and every stream of its table.
+#ifndef MOOSLIB_MOOSFILEREADER_H
+#define MOOSLIB_MOOSFILEREADER_H
+
+#include <pthread.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "MOOSLIB/MOOSLock.h"
+
+class CMOOSFileReader
+{
+public:
+    CMOOSFileReader();
+    virtual ~CMOOSFileReader();
+    CMOOSFileReader(const CMOOSFileReader&) = delete;
+    CMOOSFileReader& operator=(const CMOOSFileReader&) = delete;
+
+    // Names the mission file. Every stream on a previously named file is
+    // closed first. Answers false (and leaves the reader with no open stream
+    // and no definitions) when the file cannot be opened for reading or is a
+    // directory; otherwise builds the definition table and answers true.
+    bool SetFile(std::string const& sFile);
+
+    // The calling thread's stream, opened on the file when needed; null when
+    // the file cannot be opened (the next call tries again). Owned by the
+    // reader; valid until SetFile, ClearFileMap or destruction.
+    std::ifstream* GetFile();
+
+    // Whether the calling thread's stream is open (opening it if needed).
+    bool IsOpen();
+
+    // False when the file is not open; otherwise whether the calling thread's
+    // stream can read no further: end of file, or a read error.
+    bool eof();
+
+    // Rewinds the calling thread's stream to the start of the file, clearing
+    // any end-of-file or error state. False when the file is not open.
+    bool Reset();
+
+    // The next meaningful line of the calling thread's stream, comments
+    // removed; references are expanded when bDoSubstitution is set. Empty at
+    // the end of the file or when the file is not open.
+    std::string GetNextValidLine(bool bDoSubstitution = true);
+
+    // Trims sLine in place and answers whether it begins with "//".
+    static bool IsComment(std::string& sLine);
+
+    // Splits an entry line at its first "=" into name and value (further "="
+    // stay in the value). Carriage returns are removed, and spaces and tabs
+    // too unless bPreserveWhiteSpace is set. False, with both outputs left
+    // untouched, when the line holds no "=".
+    static bool GetTokenValPair(std::string sLine, std::string& sTok, std::string& sVal,
+                                bool bPreserveWhiteSpace = false);
+
+    // Whole-file lookups: the first entry of the file, inside or outside a
+    // process block, whose name matches sName without regard to case. Each
+    // call rereads the file from the start. All leave the destination
+    // untouched when they answer false.
+    bool GetValue(std::string sName, std::string& sResult);
+    // Numeric forms accept a value made only of "1234567890.eE-+" (an empty
+    // value counts, and reads as 0).
+    bool GetValue(std::string sName, double& dfResult);
+    bool GetValue(std::string sName, float& fResult);
+    bool GetValue(std::string sName, int& nResult);
+    // A negative value reads as 0.
+    bool GetValue(std::string sName, unsigned int& nResult);
+    // True for "TRUE" in any letter case or a number greater than 0, false for
+    // any other value; answers true whenever the name was found.
+    bool GetValue(std::string sName, bool& bResult);
+
+    // Moves the calling thread's read position forward to just after the next
+    // line that equals sLine once blanks are removed from both, compared
+    // without regard to case. No rewind: a line before the current position
+    // is not found. False at the end of the file.
+    bool GoTo(std::string sLine);
+
+    // Fills the definition table from every "define:" line of the file (a
+    // later definition of a name replaces an earlier one) and rewinds the
+    // calling thread's stream. False when the file is not open.
+    bool BuildLocalShellVars();
+
+    // Replaces every "${NAME}" in sVal by the file's definition of NAME, else
+    // by the environment variable NAME. A name known to neither is traced and
+    // left in the line bare (without "${" and "}"). Inserted values are not
+    // expanded again, so a definition that refers to itself cannot grow.
+    bool DoVariableExpansion(std::string& sVal);
+
+    // Writes a copy of the mission file to sCopyName in which each entry whose
+    // name (blanks removed, case-sensitive) is a key of Overloads is commented
+    // out, marked as the default and followed by "name = value" from the map.
+    // Every other line is copied as it stands. False when the mission file is
+    // not open, when the copy would overwrite the mission file itself, or when
+    // the copy cannot be written in full.
+    bool MakeOverloadedCopy(std::string const& sCopyName,
+                            std::map<std::string, std::string>& Overloads);
+
+    // Turns the removal of the first pair of double quotes on and off.
+    void EnableVerbatimQuoting(bool bEnable);
+
+    // Closes and forgets every thread's stream; each thread reopens the file
+    // at its next access, at the start.
+    void ClearFileMap();
+
+protected:
+    // The name given to the last SetFile (empty before).
+    std::string StoredFileName() const;
+
+private:
+    using StreamPtr = std::shared_ptr<std::ifstream>;
+
+    StreamPtr ThreadStream();
+    StreamPtr OpenThreadStream();
+    static bool Rewind(std::ifstream& File);
+    static bool AtEnd(std::ifstream const& File);
+    std::string ReadValidLine(std::ifstream& File, bool bDoSubstitution);
+    void RemoveVerbatimQuotes(std::string& sLine, std::string::size_type& nComment) const;
+    std::string ExpansionOf(std::string const& sName) const;
+    bool CopyLines(std::ifstream& File, std::ofstream& Copy,
+                   std::map<std::string, std::string>& Overloads);
+    bool IsTheMissionFile(std::string const& sPath) const;
+
+    // Guards m_sFileName, m_ShellVars and m_FileMap.
+    mutable CMOOSLock m_Lock;
+    std::string m_sFileName;
+    std::map<std::string, std::string> m_ShellVars;
+    std::map<pthread_t, StreamPtr> m_FileMap;
+
+    std::atomic<bool> m_bVerbatimQuoting;
+};
+
+#endif // MOOSLIB_MOOSFILEREADER_H
