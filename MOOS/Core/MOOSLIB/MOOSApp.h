@@ -11,8 +11,9 @@
 // Iterate.
 //
 // Ownership: the application owns by value its comms client, its mission
-// reader and its table of managed variables; destroying it closes the comms
-// client (joining the client thread) before anything else it uses goes.
+// reader and its table of managed variables. Run returns with the comms
+// client closed (its thread joined), so no hook runs while a derived object
+// is being destroyed; the destructor closes it too when Run never returned.
 //
 // Threads:
 //  - Run, and with it every pass and the hooks OnStartUp, Iterate, OnNewMail
@@ -203,11 +204,19 @@ private:
     friend bool MOOSAPP_OnConnect(void* pParam);
     friend bool MOOSAPP_OnDisconnect(void* pParam);
 
+    bool StartUp();
+    void RunLoop();
     void ReadMissionSettings();
     void WaitForConnection();
+    void PrintBanner();
     void ReadServerHost();
     void ReadServerPort();
-    void PrintBanner();
+    // Closes the comms client once if ConfigureComms started it.
+    void StopComms();
+    void HandleMail(MOOSMSG_LIST& mail);
+    void IterateOnce();
+
+    std::atomic<bool> commsStarted{false};
 
     // Wakes PauseUnlessQuit when a quit is requested.
     std::mutex quitWakeLock;
