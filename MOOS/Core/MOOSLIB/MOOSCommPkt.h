@@ -85,8 +85,8 @@ public:
     static bool IsValidStreamLength(int nLength);
 
 private:
-    bool Append(const unsigned char* pData, int nBytes);
-    bool WriteList(const MOOSMSG_LIST& List);
+    bool WriteList(MOOSMSG_LIST& List);
+    int ReadMessage(MOOSMSG_LIST& List, int nRemaining);
     bool ReadList(MOOSMSG_LIST& List, bool bNoNULL, double* pdfPacketTime);
     void WriteHeader(int nMessages);
 
