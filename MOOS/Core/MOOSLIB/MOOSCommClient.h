@@ -1,0 +1,260 @@
+// CMOOSCommClient: this process's client of the MOOS server.
+//
+// The client owns two mail boxes: the outbox (messages posted and not yet
+// sent, newest at the front, at most 1000) and the inbox (messages received
+// and not yet fetched, newest packet first, purged when it holds more than
+// 1000). Its own thread (the client thread, started by Run) connects to the
+// server, handshakes, and then exchanges exactly one packet each way per turn
+// at the fundamental frequency: the whole outbox out, the server's mail in.
+//
+// Two threads meet only at the mail boxes and the name sets:
+//   - the application's thread (any thread, in fact) posts with Post, the
+//     Notify family, Register, UnRegister and ServerRequest, and takes mail
+//     with Fetch and Peek. None of these calls ever waits for the network;
+//     every posting call fails while no handshaken connection exists.
+//   - the client thread runs ClientLoop, the handshake and every network
+//     transfer, and calls the connect, disconnect and mail callbacks. The
+//     callbacks therefore run beside the application's thread.
+// No lock is held across a network transfer or a callback.
+//
+// Ownership: messages are values; Post copies the caller's message into the
+// outbox and Fetch/Peek copy out of the inbox. The client owns the socket of
+// the current connection (made afresh for every attempt, used only by the
+// client thread). Callback parameters are not owned.
+//
+// Bounds against a stalled or hostile server: the reply to each packet (and
+// the server's answer to the handshake) must arrive whole within the reply
+// time-out, 10 s unless SetReplyTimeOut says otherwise, and may not declare
+// more than the packet limit (MOOS_MAX_PKT_LENGTH); otherwise the connection is closed and retried
+// like any failed turn. A send that makes no progress for the same time-out
+// fails the same way. The client thread checks the quit flag every 50 ms of
+// such a wait, so Close never waits for the full time-out.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "MOOSLIB/MOOSCommObject.h"
+#include "MOOSLIB/MOOSLock.h"
+#include "MOOSLIB/MOOSMsg.h"
+#include "MOOSLIB/MOOSThread.h"
+
+class XPCTcpSocket;
+class CMOOSCommPkt;
+
+// The client thread's entry: runs ClientLoop on the client passed as
+// parameter and returns its result.
+bool ClientLoopProc(void* pParameter);
+
+class CMOOSCommClient : public CMOOSCommObject
+{
+public:
+    // A connect, disconnect or mail callback; it gets the parameter stored
+    // with it and reports success.
+    using CallBack = bool (*)(void*);
+
+    static constexpr unsigned int kMaxCommsTick = 200;
+
+    CMOOSCommClient();
+    // Closes the client (see Close); destroying a client that never ran still
+    // traces the clearing lines.
+    ~CMOOSCommClient() override;
+
+    CMOOSCommClient(const CMOOSCommClient&) = delete;
+    CMOOSCommClient& operator=(const CMOOSCommClient&) = delete;
+
+    // ----- Lifecycle (owner's thread) --------------------------------------
+
+    // Records the server and the client name, prints the banner and starts
+    // the client thread at the given turns per second (above 200 is cut to
+    // 200; 0 runs at 1). Call once, or again only after Close or after the
+    // server refused the handshake. Always returns true.
+    bool Run(const char* sServer, long lPort, const char* sMyName,
+             unsigned int nFundamentalFrequency = 5);
+    // Stops the client thread (it ends within about a second, or within the
+    // current bounded wait), then empties the outbox, the inbox and the
+    // registered set. The argument is ignored. The disconnect callback is
+    // not called. False only when the loop could not be seen to end.
+    bool Close(bool bNice = true);
+
+    // The callbacks run on the client thread. They may be set at any time;
+    // the connect callback should be set before Run (Run warns otherwise).
+    void SetOnConnectCallBack(CallBack pfn, void* pParam);
+    void SetOnDisconnectCallBack(CallBack pfn, void* pParam);
+    void SetOnMailCallBack(CallBack pfn, void* pParam);
+    bool HasMailCallBack();
+
+    // "host:port" of the server given to Run.
+    std::string GetDescription();
+    // The local host name ("unknown" when the system cannot say).
+    static std::string GetLocalIPAddress();
+    void DoBanner();
+
+    // Turns per second of the client loop. Above 200: traces the limit, sets
+    // 200 and returns false. 0 becomes 1; a negative value is kept as its
+    // unsigned bit pattern (a pause of 0 ms).
+    bool SetCommsTick(int nCommsTick);
+    void SetVerboseDebug(bool bT);
+    // How long the client waits for a whole reply (and for a send to make
+    // progress) before it drops the connection; seconds of wall clock, not
+    // warped. Values of 0 or less are refused (false).
+    bool SetReplyTimeOut(double dfSeconds);
+
+    // ----- Posting (any thread; never waits for the network) ----------------
+
+    // Stamps the client name as source (except on a notification while the
+    // fake-source flag is set) and the next message number as ID (-2 for a
+    // server request) into msg, and queues a copy at the front of the
+    // outbox. False, with msg unchanged, while not connected. The 1001st
+    // queued message pushes out the oldest.
+    bool Post(CMOOSMsg& msg);
+
+    // Notifications of a named variable. dfTime -1 means "now" (MOOS time).
+    // The name joins the published set even when the post fails.
+    bool Notify(const std::string& sVar, double dfVal, double dfTime = -1);
+    bool Notify(const std::string& sVar, double dfVal, const std::string& sSrcAux,
+                double dfTime = -1);
+    bool Notify(const std::string& sVar, const std::string& sVal, double dfTime = -1);
+    bool Notify(const std::string& sVar, const std::string& sVal, const std::string& sSrcAux,
+                double dfTime = -1);
+    // Binary data: exactly nSize bytes from pData (zero bytes included).
+    bool Notify(const std::string& sVar, void* pData, unsigned int nSize, double dfTime = -1);
+    bool Notify(const std::string& sVar, void* pData, unsigned int nSize,
+                const std::string& sSrcAux, double dfTime = -1);
+
+    // Asks the server for a variable; dfInterval is the interval asked for.
+    // False for an empty name (with a warning), for a name already
+    // registered on this connection (nothing sent) and while not connected.
+    bool Register(const std::string& sVar, double dfInterval);
+    // True without sending anything when the name is not registered.
+    bool UnRegister(const std::string& sVar);
+    bool IsRegisteredFor(const std::string& sVariable);
+
+    // Posts a server request and waits up to dfTimeOut seconds (in 100 ms
+    // pauses) for messages with ID -2; bClear is handed to Peek. This call
+    // waits for mail, on the calling thread; never call it from a callback.
+    bool ServerRequest(const std::string& sWhat, MOOSMSG_LIST& MsgList, double dfTimeOut = 2.0,
+                       bool bClear = true);
+
+    // ----- Taking mail (any thread) ------------------------------------------
+
+    // Moves all new mail into MsgList, oldest first, without null messages.
+    // True when MsgList is not empty; false with MsgList untouched when no
+    // exchange completed since the last Fetch.
+    bool Fetch(MOOSMSG_LIST& MsgList);
+    // Moves inbox messages with the given ID into MsgList; bClear also drops
+    // the rest of the inbox. True when MsgList is not empty.
+    bool Peek(MOOSMSG_LIST& MsgList, int nIDRequired, bool bClear = false);
+
+    // Finds a message by name in any list (no lock: the list is the
+    // caller's). bErase removes the found message; bFindYoungest searches for
+    // the latest time (front-most among equals, times <= -1 never chosen).
+    // False, with Msg untouched, when nothing matches.
+    static bool PeekMail(MOOSMSG_LIST& Mail, const std::string& sKey, CMOOSMsg& Msg,
+                         bool bErase = false, bool bFindYoungest = false);
+    // PeekMail, then true only when the message is within 5 s of the current
+    // MOOS time minus 5 s.
+    static bool PeekAndCheckMail(MOOSMSG_LIST& Mail, const std::string& sKey, CMOOSMsg& Msg,
+                                 bool bErase = false, bool bFindYoungest = false);
+
+    // ----- State -------------------------------------------------------------
+
+    std::set<std::string> GetPublished();
+    std::set<std::string> GetRegistered();
+    bool FakeSource(bool bFake);
+    bool IsConnected();
+
+    // Refines the process clock skew from one exchange (request time unused):
+    // estimate = server time - reply time; taken whole when the skew is 0,
+    // otherwise the skew moves a tenth of the way. Always true.
+    bool UpdateMOOSSkew(double dfRqTime, double dfTxTime, double dfRxTime);
+
+    // The client thread's body: connect, turns, reconnect, until quit.
+    bool ClientLoop();
+
+protected:
+    // ----- Client thread only -------------------------------------------------
+
+    // One turn: send the outbox (or one null message), read the reply into
+    // the inbox, refine the skew, call the mail callback. False when the
+    // connection failed and has been closed.
+    virtual bool DoClientWork();
+    // Connects (retrying every 100 ms until quit) and handshakes. A refused
+    // or failed handshake sets the quit flag: the client stops for good.
+    bool ConnectToServer();
+    bool HandShake();
+    // The one disconnect path: closes the socket, clears the connected flag,
+    // the mail boxes and the registered set, and calls the disconnect
+    // callback. Always true.
+    bool OnCloseConnection();
+    // Empties the outbox, the inbox and the registered set. Always true.
+    bool ClearResources();
+    bool StartThreads();
+
+private:
+    struct CallBackSlot
+    {
+        CallBack pfn = nullptr;
+        void* pParam = nullptr;
+    };
+
+    bool PostLocked(CMOOSMsg& msg);
+    bool NotifyMsg(const std::string& sVar, CMOOSMsg& msg);
+    bool CallBackAndReport(CallBackSlot CMOOSCommClient::*slot, const char* sIntro,
+                           const char* sFail);
+    bool MakeSocket();
+    void DestroySocket();
+    bool TryConnectOnce(int nAttempt);
+    bool WelcomeFrom(const CMOOSMsg& reply);
+    void SendIdentification();
+    void SendWholePkt(CMOOSCommPkt& pkt);
+    void ReadBoundedPkt(CMOOSCommPkt& pkt);
+    void WaitReadable(double dfDeadline);
+    int RecvSome(unsigned char* pBuffer, int nBytes, double dfDeadline);
+    void BuildOutgoingPkt(CMOOSCommPkt& pkt);
+    void StoreReply(CMOOSCommPkt& pkt, double dfTxTime, double dfRxTime);
+    void PauseAfterTurn(double& dfTickMark);
+    unsigned int TurnPeriodMS() const;
+
+    // ----- Fixed while the client thread runs (written by Run) ---------------
+    std::string m_sDBHost;
+    long m_lPort = 0;
+    std::string m_sMyName;
+
+    // ----- Guarded by m_OutLock ------------------------------------------------
+    CMOOSLock m_OutLock;
+    MOOSMSG_LIST m_OutBox;
+    int m_nNextMsgID = 0; // never reset, not even by a reconnection
+    unsigned int m_nOutPendingLimit = 1000;
+
+    // ----- Guarded by m_InLock -------------------------------------------------
+    CMOOSLock m_InLock;
+    MOOSMSG_LIST m_InBox;
+    unsigned int m_nInPendingLimit = 1000;
+
+    // ----- Guarded by m_NamesLock (taken before, never inside, the outbox lock)
+    std::mutex m_NamesLock;
+    std::set<std::string> m_Published;
+    std::set<std::string> m_Registered;
+    CallBackSlot m_OnConnect;
+    CallBackSlot m_OnDisconnect;
+    CallBackSlot m_OnMail;
+
+    // ----- Client thread only ---------------------------------------------------
+    std::unique_ptr<XPCTcpSocket> m_pSocket;
+    CMOOSThread m_ClientThread;
+
+    // ----- Shared by both threads ------------------------------------------------
+    std::atomic<bool> m_bConnected{false};
+    std::atomic<bool> m_bMailPresent{false};
+    std::atomic<bool> m_bQuit{false};
+    std::atomic<bool> m_bClientLoopIsRunning{false};
+    std::atomic<bool> m_bFakeSource{false};
+    std::atomic<bool> m_bVerboseDebug{false};
+    std::atomic<unsigned int> m_nFundamentalFreq{5};
+    std::atomic<double> m_dfReplyTimeOut{10.0};
+};
