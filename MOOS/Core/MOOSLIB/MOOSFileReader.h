@@ -145,18 +145,28 @@ protected:
     // The name given to the last SetFile (empty before).
     std::string StoredFileName() const;
 
+    // How mission values read as flags and whole numbers, shared with the
+    // block lookups: a flag is "TRUE" in any letter case or a number greater
+    // than 0; a whole number is read as atoi does, but a value beyond the
+    // range of int gives its nearest end instead of wrapping round.
+    static bool ToFlag(std::string const& sVal);
+    static int ToInt(std::string const& sVal);
+
 private:
     using StreamPtr = std::shared_ptr<std::ifstream>;
 
+    // The calling thread's stream, opened when needed; null when the file
+    // cannot be opened. Callers hold the pointer for the whole operation.
     StreamPtr ThreadStream();
-    StreamPtr OpenThreadStream();
     static bool Rewind(std::ifstream& File);
     static bool AtEnd(std::ifstream const& File);
-    std::string ReadValidLine(std::ifstream& File, bool bDoSubstitution);
-    void RemoveVerbatimQuotes(std::string& sLine, std::string::size_type& nComment) const;
+    // Reads the next meaningful line into sLine; false when nothing more can
+    // be read (end of file or a read error).
+    bool ReadValidLine(std::ifstream& File, bool bDoSubstitution, std::string& sLine);
+    static void RemoveVerbatimQuotes(std::string& sLine, std::string::size_type& nComment);
     std::string ExpansionOf(std::string const& sName) const;
-    bool CopyLines(std::ifstream& File, std::ofstream& Copy,
-                   std::map<std::string, std::string>& Overloads);
+    static std::string OverloadedForm(std::string const& sLine,
+                                      std::map<std::string, std::string> const& Overloads);
     bool IsTheMissionFile(std::string const& sPath) const;
 
     // Guards m_sFileName, m_ShellVars and m_FileMap.

@@ -86,6 +86,8 @@ public:
                                int& nCols);
 
 private:
+    // The lookup of sParam in this reader's own block, for any value type.
+    template <typename T> bool GetOwnParam(std::string const& sParam, T& Value);
     bool CheckAppName();
     static bool IsGathered(std::string const& sLine);
     static void SplitBlockLine(std::string sLine, std::string& sName, std::string& sValue);
