@@ -1,0 +1,167 @@
+#include "ServerLink.h"
+
+#include "MOOSLIB/MOOSException.h"
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+
+namespace
+{
+const int kChunkBytes = 8192;
+
+std::string PeerOf(int nFd)
+{
+    sockaddr_in Address{};
+    socklen_t nSize = sizeof(Address);
+    char sText[INET_ADDRSTRLEN] = "?";
+    if (getpeername(nFd, reinterpret_cast<sockaddr*>(&Address), &nSize) != 0)
+        return "unknown peer";
+    inet_ntop(AF_INET, &Address.sin_addr, sText, sizeof(sText));
+    return MOOSFormat("%s:%d", sText, ntohs(Address.sin_port));
+}
+
+// A send that cannot complete within the bound returns short, which the packet
+// layer reports as a failed send.
+void SetSendTimeOut(int nFd, int nMs)
+{
+    timeval Limit{};
+    Limit.tv_sec = nMs / 1000;
+    Limit.tv_usec = (nMs % 1000) * 1000;
+    setsockopt(nFd, SOL_SOCKET, SO_SNDTIMEO, &Limit, sizeof(Limit));
+}
+} // namespace
+
+CServerLink::CServerLink(std::unique_ptr<XPCTcpSocket> pSocket, int nWaitMs)
+    : m_nWaitMs(nWaitMs), m_pSocket(std::move(pSocket))
+{
+    m_sPeer = PeerOf(m_pSocket->iGetSocketFd());
+    SetSendTimeOut(m_pSocket->iGetSocketFd(), nWaitMs);
+}
+
+CServerLink::~CServerLink()
+{
+    Close();
+}
+
+bool CServerLink::Fail(const std::string& sWhy)
+{
+    m_sError = sWhy;
+    return false;
+}
+
+bool CServerLink::WaitForBytes(int nWaitMs)
+{
+    if (m_bHungUp)
+        return Fail("hung up by the server");
+    int nReady = m_pSocket->iWaitForReadable(nWaitMs);
+    if (nReady == 0)
+        return Fail(MOOSFormat("silent for more than %d ms", nWaitMs));
+    if (nReady < 0)
+        return Fail("waiting for data failed");
+    return true;
+}
+
+bool CServerLink::ReadExact(unsigned char* pBuffer, std::size_t nBytes, int nFirstWaitMs)
+{
+    std::size_t nGot = 0;
+    while (nGot < nBytes)
+    {
+        if (!WaitForBytes(nGot == 0 ? nFirstWaitMs : m_nWaitMs))
+            return false;
+        int nAsk = static_cast<int>(std::min<std::size_t>(nBytes - nGot, INT_MAX));
+        int nRead = 0;
+        try
+        {
+            nRead = m_pSocket->iRecieveMessage(pBuffer + nGot, nAsk);
+        }
+        catch (const XPCException& e)
+        {
+            return Fail(e.sGetException());
+        }
+        if (nRead <= 0)
+            return Fail(m_bHungUp ? "hung up by the server" : "closed by the client");
+        nGot += static_cast<std::size_t>(nRead);
+    }
+    return true;
+}
+
+bool CServerLink::ReadPacket(CMOOSCommPkt& Pkt, std::size_t nByteLimit, int nFirstWaitMs)
+{
+    unsigned char Length[4];
+    if (!ReadExact(Length, sizeof(Length), nFirstWaitMs))
+        return false;
+    int nLength = CopyFromBufferAsLittleEndian<int>(Length);
+    if (!CMOOSCommPkt::IsValidStreamLength(nLength) || std::size_t(nLength) > nByteLimit)
+        return Fail(MOOSFormat("bad packet length %d", nLength));
+    if (!Pkt.Fill(Length, sizeof(Length)))
+        return Fail("cannot hold the packet");
+    unsigned char Chunk[kChunkBytes];
+    while (Pkt.GetBytesRequired() > 0)
+    {
+        int nAsk = std::min(Pkt.GetBytesRequired(), kChunkBytes);
+        if (!ReadExact(Chunk, std::size_t(nAsk), m_nWaitMs))
+            return false;
+        if (!Pkt.Fill(Chunk, nAsk))
+            return Fail("cannot hold the packet");
+    }
+    return true;
+}
+
+void CServerLink::SendPacket(CMOOSCommPkt& Pkt)
+{
+    if (m_bHungUp)
+        throw CMOOSException("hung up by the server");
+    m_Wire.SendPkt(m_pSocket.get(), Pkt);
+}
+
+void CServerLink::SendMessage(CMOOSMsg& Msg)
+{
+    if (m_bHungUp)
+        throw CMOOSException("hung up by the server");
+    m_Wire.SendMsg(m_pSocket.get(), Msg);
+}
+
+void CServerLink::Hangup()
+{
+    std::lock_guard<std::mutex> Guard(m_CloseLock);
+    m_bHungUp = true;
+    if (m_pSocket && m_pSocket->iGetSocketFd() >= 0)
+        shutdown(m_pSocket->iGetSocketFd(), SHUT_RDWR);
+}
+
+void CServerLink::Drain(int nWaitMs)
+{
+    shutdown(m_pSocket->iGetSocketFd(), SHUT_WR);
+    auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nWaitMs);
+    unsigned char Scratch[kChunkBytes];
+    for (;;)
+    {
+        auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         Deadline - std::chrono::steady_clock::now())
+                         .count();
+        if (nLeft <= 0 || m_bHungUp || m_pSocket->iWaitForReadable(int(nLeft)) != 1)
+            return;
+        try
+        {
+            if (m_pSocket->iRecieveMessage(Scratch, sizeof(Scratch)) <= 0)
+                return;
+        }
+        catch (const XPCException&)
+        {
+            return;
+        }
+    }
+}
+
+void CServerLink::Close()
+{
+    std::lock_guard<std::mutex> Guard(m_CloseLock);
+    if (m_pSocket)
+        m_pSocket->vCloseSocket();
+}
