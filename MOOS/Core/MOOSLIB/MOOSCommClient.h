@@ -34,7 +34,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 
@@ -202,23 +201,24 @@ private:
         void* pParam = nullptr;
     };
 
-    bool PostLocked(CMOOSMsg& msg);
+    int NextMessageID();
     bool NotifyMsg(const std::string& sVar, CMOOSMsg& msg);
-    bool CallBackAndReport(CallBackSlot CMOOSCommClient::*slot, const char* sIntro,
+    CallBackSlot GetCallBack(CallBackSlot CMOOSCommClient::*pSlot);
+    void CallBackAndReport(CallBackSlot CMOOSCommClient::*pSlot, const char* sIntro,
                            const char* sFail);
-    bool MakeSocket();
+    void CallMailCallBack();
     void DestroySocket();
     bool TryConnectOnce(int nAttempt);
-    bool WelcomeFrom(const CMOOSMsg& reply);
+    void LimitSendWait();
     void SendIdentification();
-    void SendWholePkt(CMOOSCommPkt& pkt);
-    void ReadBoundedPkt(CMOOSCommPkt& pkt);
-    void WaitReadable(double dfDeadline);
+    CMOOSMsg ReadWelcome();
+    void ReadBoundedPkt(CMOOSCommPkt& Pkt);
     int RecvSome(unsigned char* pBuffer, int nBytes, double dfDeadline);
-    void BuildOutgoingPkt(CMOOSCommPkt& pkt);
-    void StoreReply(CMOOSCommPkt& pkt, double dfTxTime, double dfRxTime);
-    void PauseAfterTurn(double& dfTickMark);
-    unsigned int TurnPeriodMS() const;
+    void WaitReadable(double dfDeadline);
+    void RunTurns(double& dfTickMark);
+    unsigned int TurnsPerSecond();
+    void BuildOutgoingPkt(CMOOSCommPkt& Pkt);
+    void StoreReply(CMOOSCommPkt& Pkt, double dfTxTime, double dfRxTime);
 
     // ----- Fixed while the client thread runs (written by Run) ---------------
     std::string m_sDBHost;
@@ -236,8 +236,9 @@ private:
     MOOSMSG_LIST m_InBox;
     unsigned int m_nInPendingLimit = 1000;
 
-    // ----- Guarded by m_NamesLock (taken before, never inside, the outbox lock)
-    std::mutex m_NamesLock;
+    // ----- Guarded by m_NamesLock: the name sets and the callbacks. Taken
+    // before, never inside, the outbox lock; never held during a callback.
+    CMOOSLock m_NamesLock;
     std::set<std::string> m_Published;
     std::set<std::string> m_Registered;
     CallBackSlot m_OnConnect;

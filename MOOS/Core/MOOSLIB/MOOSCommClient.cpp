@@ -1,0 +1,815 @@
+#include "MOOSLIB/MOOSCommClient.h"
+
+#include "MOOSLIB/MOOSCommPkt.h"
+#include "MOOSLIB/MOOSException.h"
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "MOOSLIB/XPCTcpSocket.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace
+{
+
+using Guard = std::lock_guard<CMOOSLock>;
+
+// Every connection starts with this text, zero-padded to the block size.
+constexpr char kProtocolString[] = "OWLS WON'T SKATE 4/9/11";
+constexpr int kProtocolBlockBytes = 32;
+static_assert(sizeof(kProtocolString) <= kProtocolBlockBytes, "protocol block");
+
+// A bounded wait looks at the quit flag this often.
+constexpr int kWaitSliceMS = 50;
+constexpr int kChunkBytes = 8192;
+
+const char* const kRxFailed = "CMOOSCommObject::ReadPkt() Failed Rx";
+
+// Seconds on a clock that never jumps: the reply deadline must not move when
+// the wall clock is set.
+double SteadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void TraceResult(bool bOk, const char* sFail)
+{
+    MOOSTrace(bOk ? "ok\n" : sFail);
+}
+
+} // namespace
+
+bool ClientLoopProc(void* pParameter)
+{
+    auto* pClient = static_cast<CMOOSCommClient*>(pParameter);
+    return pClient != nullptr && pClient->ClientLoop();
+}
+
+// ----- Construction and lifecycle ---------------------------------------------
+
+CMOOSCommClient::CMOOSCommClient()
+{
+    SocketsInit();
+    SetVerboseDebug(false);
+}
+
+CMOOSCommClient::~CMOOSCommClient()
+{
+    Close(true);
+}
+
+bool CMOOSCommClient::Run(const char* sServer, long lPort, const char* sMyName,
+                          unsigned int nFundamentalFrequency)
+{
+    m_bQuit = false;
+    DoBanner();
+    m_sDBHost = sServer != nullptr ? sServer : "";
+    m_lPort = lPort;
+    m_sMyName = sMyName != nullptr ? sMyName : "";
+    if (GetCallBack(&CMOOSCommClient::m_OnConnect).pfn == nullptr)
+        MOOSTrace("Warning no connect call back has been specified\n");
+    if (nFundamentalFrequency > kMaxCommsTick)
+    {
+        MOOSTrace("Setting Fundamental Freq to maximum value of %d Hz\n", kMaxCommsTick);
+        nFundamentalFrequency = kMaxCommsTick;
+    }
+    m_nFundamentalFreq = nFundamentalFrequency;
+    StartThreads();
+    return true;
+}
+
+bool CMOOSCommClient::StartThreads()
+{
+    m_bQuit = false;
+    if (!m_ClientThread.Initialise(ClientLoopProc, this))
+        return false;
+    return m_ClientThread.Start(false);
+}
+
+bool CMOOSCommClient::Close(bool /*bNice*/)
+{
+    m_bQuit = true;
+    m_ClientThread.Stop();
+    for (int nPauses = 0; m_bClientLoopIsRunning; ++nPauses)
+    {
+        if (nPauses > 100)
+        {
+            MOOSTrace("failed to close MOOSClient object! Most Strange.\n");
+            return false;
+        }
+        MOOSPause(100);
+    }
+    ClearResources();
+    return true;
+}
+
+void CMOOSCommClient::DoBanner()
+{
+    MOOSTrace("****************************************************\n");
+    MOOSTrace("*                                                  *\n");
+    MOOSTrace("*       This is MOOS Client                        *\n");
+    MOOSTrace("*                                                  *\n");
+    MOOSTrace("****************************************************\n");
+}
+
+std::string CMOOSCommClient::GetDescription()
+{
+    return MOOSFormat("%s:%d", m_sDBHost.c_str(), static_cast<int>(m_lPort));
+}
+
+std::string CMOOSCommClient::GetLocalIPAddress()
+{
+    char sName[256] = {};
+    if (gethostname(sName, 255) != 0)
+    {
+        MOOSTrace("Error getting host name\n");
+        return "unknown";
+    }
+    return sName;
+}
+
+// ----- Callbacks ------------------------------------------------------------------
+
+void CMOOSCommClient::SetOnConnectCallBack(CallBack pfn, void* pParam)
+{
+    Guard g(m_NamesLock);
+    m_OnConnect = {pfn, pParam};
+}
+
+void CMOOSCommClient::SetOnDisconnectCallBack(CallBack pfn, void* pParam)
+{
+    Guard g(m_NamesLock);
+    m_OnDisconnect = {pfn, pParam};
+}
+
+void CMOOSCommClient::SetOnMailCallBack(CallBack pfn, void* pParam)
+{
+    Guard g(m_NamesLock);
+    m_OnMail = {pfn, pParam};
+}
+
+bool CMOOSCommClient::HasMailCallBack()
+{
+    return GetCallBack(&CMOOSCommClient::m_OnMail).pfn != nullptr;
+}
+
+CMOOSCommClient::CallBackSlot CMOOSCommClient::GetCallBack(CallBackSlot CMOOSCommClient::*pSlot)
+{
+    Guard g(m_NamesLock);
+    return this->*pSlot;
+}
+
+// Calls the callback without any lock held, so that it may post and register.
+void CMOOSCommClient::CallBackAndReport(CallBackSlot CMOOSCommClient::*pSlot, const char* sIntro,
+                                        const char* sFail)
+{
+    const CallBackSlot Slot = GetCallBack(pSlot);
+    if (Slot.pfn == nullptr)
+        return;
+    MOOSTrace("%s", sIntro);
+    TraceResult(Slot.pfn(Slot.pParam), sFail);
+}
+
+// ----- Settings -------------------------------------------------------------------
+
+bool CMOOSCommClient::SetCommsTick(int nCommsTick)
+{
+    if (nCommsTick > static_cast<int>(kMaxCommsTick))
+    {
+        MOOSTrace("Setting Fundamental Freq to maximum value of %d Hz\n", kMaxCommsTick);
+        m_nFundamentalFreq = kMaxCommsTick;
+        return false;
+    }
+    MOOSTrace("setting comms tick\n");
+    const auto nFreq = static_cast<unsigned int>(nCommsTick);
+    m_nFundamentalFreq = nFreq == 0 ? 1 : nFreq;
+    return true;
+}
+
+void CMOOSCommClient::SetVerboseDebug(bool bT)
+{
+    m_bVerboseDebug = bT;
+}
+
+bool CMOOSCommClient::SetReplyTimeOut(double dfSeconds)
+{
+    if (!(dfSeconds > 0.0) || !std::isfinite(dfSeconds))
+        return MOOSFail("the reply time-out must be a positive number of seconds");
+    m_dfReplyTimeOut = dfSeconds;
+    return true;
+}
+
+bool CMOOSCommClient::FakeSource(bool bFake)
+{
+    m_bFakeSource = bFake;
+    return true;
+}
+
+bool CMOOSCommClient::IsConnected()
+{
+    return m_bConnected;
+}
+
+// ----- Posting ----------------------------------------------------------------------
+
+bool CMOOSCommClient::Post(CMOOSMsg& msg)
+{
+    Guard g(m_OutLock);
+    // Looked at under the outbox lock: the clean-up after a lost connection
+    // clears the flag before it empties the outbox, so nothing posted for a
+    // dead connection can survive into the next one.
+    if (!m_bConnected)
+        return false;
+    if (!(m_bFakeSource && msg.IsType(MOOS_NOTIFY)))
+        msg.m_sSrc = m_sMyName;
+    msg.m_nID = msg.IsType(MOOS_SERVER_REQUEST) ? MOOS_SERVER_REQUEST_ID : NextMessageID();
+    m_OutBox.push_front(msg);
+    if (m_OutBox.size() > m_nOutPendingLimit)
+    {
+        MOOSTrace("\nThe outbox is very full. This is suspicious and dangerous.\n");
+        MOOSTrace("\nRemoving old unsent messages as new ones are added\n");
+        m_OutBox.pop_back();
+    }
+    return true;
+}
+
+// Called with the outbox lock held. Wraps to 0 rather than overflow: the
+// negative IDs mean something else (-2 is a server request).
+int CMOOSCommClient::NextMessageID()
+{
+    const int nID = m_nNextMsgID;
+    m_nNextMsgID = nID == std::numeric_limits<int>::max() ? 0 : nID + 1;
+    return nID;
+}
+
+bool CMOOSCommClient::NotifyMsg(const std::string& sVar, CMOOSMsg& msg)
+{
+    {
+        Guard g(m_NamesLock);
+        m_Published.insert(sVar);
+    }
+    return Post(msg);
+}
+
+bool CMOOSCommClient::Notify(const std::string& sVar, double dfVal, double dfTime)
+{
+    CMOOSMsg msg(MOOS_NOTIFY, sVar, dfVal, dfTime);
+    return NotifyMsg(sVar, msg);
+}
+
+bool CMOOSCommClient::Notify(const std::string& sVar, double dfVal, const std::string& sSrcAux,
+                             double dfTime)
+{
+    CMOOSMsg msg(MOOS_NOTIFY, sVar, dfVal, dfTime);
+    msg.SetSourceAux(sSrcAux);
+    return NotifyMsg(sVar, msg);
+}
+
+bool CMOOSCommClient::Notify(const std::string& sVar, const std::string& sVal, double dfTime)
+{
+    CMOOSMsg msg(MOOS_NOTIFY, sVar, sVal, dfTime);
+    return NotifyMsg(sVar, msg);
+}
+
+bool CMOOSCommClient::Notify(const std::string& sVar, const std::string& sVal,
+                             const std::string& sSrcAux, double dfTime)
+{
+    CMOOSMsg msg(MOOS_NOTIFY, sVar, sVal, dfTime);
+    msg.SetSourceAux(sSrcAux);
+    return NotifyMsg(sVar, msg);
+}
+
+bool CMOOSCommClient::Notify(const std::string& sVar, void* pData, unsigned int nSize,
+                             double dfTime)
+{
+    return Notify(sVar, pData, nSize, std::string(), dfTime);
+}
+
+bool CMOOSCommClient::Notify(const std::string& sVar, void* pData, unsigned int nSize,
+                             const std::string& sSrcAux, double dfTime)
+{
+    if (pData == nullptr && nSize > 0)
+        return MOOSFail("cannot notify \"%s\": no data behind %u bytes", sVar.c_str(), nSize);
+    const std::string sBytes(static_cast<const char*>(pData), nSize);
+    CMOOSMsg msg(MOOS_NOTIFY, sVar, sBytes, dfTime);
+    msg.MarkAsBinary();
+    msg.SetSourceAux(sSrcAux);
+    return NotifyMsg(sVar, msg);
+}
+
+// The names lock is held across the post so that the check, the post and the
+// record are one step against a concurrent Register or clean-up.
+bool CMOOSCommClient::Register(const std::string& sVar, double dfInterval)
+{
+    if (sVar.empty())
+        return MOOSFail("\n ** WARNING ** Cannot register for \"\" (empty string)\n");
+    Guard g(m_NamesLock);
+    if (m_Registered.count(sVar) != 0)
+        return false;
+    CMOOSMsg msg(MOOS_REGISTER, sVar, dfInterval, -1);
+    if (!Post(msg))
+        return false;
+    m_Registered.insert(sVar);
+    return true;
+}
+
+bool CMOOSCommClient::UnRegister(const std::string& sVar)
+{
+    Guard g(m_NamesLock);
+    if (m_Registered.count(sVar) == 0)
+        return true;
+    CMOOSMsg msg(MOOS_UNREGISTER, sVar, 0.0, -1);
+    if (!Post(msg))
+        return false;
+    m_Registered.erase(sVar);
+    return true;
+}
+
+bool CMOOSCommClient::IsRegisteredFor(const std::string& sVariable)
+{
+    Guard g(m_NamesLock);
+    return m_Registered.count(sVariable) != 0;
+}
+
+std::set<std::string> CMOOSCommClient::GetPublished()
+{
+    Guard g(m_NamesLock);
+    return m_Published;
+}
+
+std::set<std::string> CMOOSCommClient::GetRegistered()
+{
+    Guard g(m_NamesLock);
+    return m_Registered;
+}
+
+bool CMOOSCommClient::ServerRequest(const std::string& sWhat, MOOSMSG_LIST& MsgList,
+                                    double dfTimeOut, bool bClear)
+{
+    if (!m_bConnected)
+        return false;
+    CMOOSMsg msg(MOOS_SERVER_REQUEST, sWhat, std::string(), -1);
+    Post(msg);
+    if (msg.m_nID != MOOS_SERVER_REQUEST_ID)
+        return MOOSFail("Logical Error in ::ServerRequest");
+    // Counted in pauses, so that the wait follows the time warp like every
+    // other pause of the client.
+    for (double dfElapsed = 0.0; dfElapsed < dfTimeOut; dfElapsed += 0.1)
+    {
+        if (Peek(MsgList, MOOS_SERVER_REQUEST_ID, bClear))
+            return true;
+        MOOSPause(100);
+    }
+    return false;
+}
+
+// ----- Taking mail ----------------------------------------------------------------
+
+bool CMOOSCommClient::Fetch(MOOSMSG_LIST& MsgList)
+{
+    if (!m_bMailPresent)
+        return false;
+    MsgList.clear();
+    {
+        Guard g(m_InLock);
+        // The inbox holds the newest first; inserting each at the front
+        // gives the caller the arrival order.
+        for (CMOOSMsg& msg : m_InBox)
+        {
+            if (!msg.IsType(MOOS_NULL_MSG))
+                MsgList.push_front(std::move(msg));
+        }
+        m_InBox.clear();
+        m_bMailPresent = false;
+    }
+    return !MsgList.empty();
+}
+
+bool CMOOSCommClient::Peek(MOOSMSG_LIST& MsgList, int nIDRequired, bool bClear)
+{
+    MsgList.clear();
+    Guard g(m_InLock);
+    for (auto it = m_InBox.begin(); it != m_InBox.end();)
+    {
+        auto next = std::next(it);
+        if (!it->IsType(MOOS_NULL_MSG) && it->m_nID == nIDRequired)
+            MsgList.splice(MsgList.begin(), m_InBox, it);
+        it = next;
+    }
+    if (bClear)
+        m_InBox.clear();
+    return !MsgList.empty();
+}
+
+bool CMOOSCommClient::PeekMail(MOOSMSG_LIST& Mail, const std::string& sKey, CMOOSMsg& Msg,
+                               bool bErase, bool bFindYoungest)
+{
+    auto chosen = Mail.end();
+    double dfYoungest = -1.0;
+    for (auto it = Mail.begin(); it != Mail.end(); ++it)
+    {
+        if (it->m_sKey != sKey)
+            continue;
+        if (!bFindYoungest)
+        {
+            chosen = it;
+            break;
+        }
+        if (it->m_dfTime > dfYoungest)
+        {
+            dfYoungest = it->m_dfTime;
+            chosen = it;
+        }
+    }
+    if (chosen == Mail.end())
+        return false;
+    Msg = *chosen;
+    if (bErase)
+        Mail.erase(chosen);
+    return true;
+}
+
+bool CMOOSCommClient::PeekAndCheckMail(MOOSMSG_LIST& Mail, const std::string& sKey, CMOOSMsg& Msg,
+                                       bool bErase, bool bFindYoungest)
+{
+    if (!PeekMail(Mail, sKey, Msg, bErase, bFindYoungest))
+        return false;
+    return !Msg.IsSkewed(MOOSTime() - 5.0, nullptr);
+}
+
+// ----- Clean-up ----------------------------------------------------------------------
+
+bool CMOOSCommClient::ClearResources()
+{
+    MOOSTrace("purging out box...");
+    {
+        Guard g(m_OutLock);
+        m_OutBox.clear();
+    }
+    MOOSTrace("done\n");
+    MOOSTrace("purging in box...");
+    {
+        Guard g(m_InLock);
+        m_InBox.clear();
+    }
+    MOOSTrace("done\n");
+    MOOSTrace("clearing registered set...");
+    {
+        Guard g(m_NamesLock);
+        m_Registered.clear();
+    }
+    MOOSTrace("done\n");
+    return true;
+}
+
+bool CMOOSCommClient::OnCloseConnection()
+{
+    MOOSTrace("closing connection...");
+    DestroySocket();
+    m_bConnected = false;
+    MOOSTrace("done\n");
+    ClearResources();
+    CallBackAndReport(&CMOOSCommClient::m_OnDisconnect, "Invoking User OnDisconnect() callback...",
+                      "returned fail\n");
+    return true;
+}
+
+void CMOOSCommClient::DestroySocket()
+{
+    if (m_pSocket)
+        m_pSocket->vCloseSocket();
+    m_pSocket.reset();
+}
+
+// ----- Connection and handshake (client thread) ---------------------------------
+
+bool CMOOSCommClient::ConnectToServer()
+{
+    if (m_bConnected)
+    {
+        MOOSTrace("attempt to connect to server whilst already connected...\n");
+        return true;
+    }
+    MOOSTrace("\n---------------MOOS CONNECT-----------------------\n");
+    for (int nAttempt = 1; !m_bQuit && !TryConnectOnce(nAttempt); ++nAttempt)
+    {
+        MOOSPause(100);
+        MOOSTrace("\r");
+    }
+    if (m_bQuit)
+    {
+        MOOSTrace("ConnectToServer returns early\n");
+        return false;
+    }
+    MOOSTrace("\n  Contact Made\n");
+    if (!HandShake())
+    {
+        // A server that refuses us will refuse us again: stop for good.
+        m_bQuit = true;
+        DestroySocket();
+        return false;
+    }
+    m_bConnected = true;
+    CallBackAndReport(&CMOOSCommClient::m_OnConnect, "  Invoking User OnConnect() callback...",
+                      "fail\n");
+    MOOSTrace("--------------------------------------------------\n\n");
+    return true;
+}
+
+// One attempt on a fresh socket. A socket the system will not give us is
+// retried like a refused connection.
+bool CMOOSCommClient::TryConnectOnce(int nAttempt)
+{
+    MOOSTrace("  contacting a MOOS server %s:%d -  try %.5d ", m_sDBHost.c_str(),
+              static_cast<int>(m_lPort), nAttempt);
+    try
+    {
+        if (!m_pSocket)
+            m_pSocket = std::make_unique<XPCTcpSocket>(m_lPort);
+        m_pSocket->vConnect(m_sDBHost.c_str());
+    }
+    catch (XPCException& e)
+    {
+        if (!m_pSocket)
+            MOOSTrace("(%s)", e.sGetException());
+        DestroySocket();
+        return false;
+    }
+    LimitSendWait();
+    return true;
+}
+
+// A send into a server that has stopped reading must not block the client
+// thread (and with it Close) for ever: after the reply time-out the send
+// comes back short and the turn fails.
+void CMOOSCommClient::LimitSendWait()
+{
+    const double dfSeconds = m_dfReplyTimeOut;
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(dfSeconds);
+    tv.tv_usec = static_cast<suseconds_t>((dfSeconds - static_cast<double>(tv.tv_sec)) * 1e6);
+    if (setsockopt(m_pSocket->iGetSocketFd(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) != 0)
+        MOOSTrace("cannot bound the send wait: %s\n", XPCSocket::sGetError());
+}
+
+bool CMOOSCommClient::HandShake()
+{
+    MOOSTrace("  Handshaking as \"%s\"\n", m_sMyName.c_str());
+    SetMOOSSkew(0.0);
+    try
+    {
+        SendIdentification();
+        CMOOSMsg Greeting(MOOS_DATA, "", m_sMyName, -1);
+        SendMsg(m_pSocket.get(), Greeting);
+        const CMOOSMsg Reply = ReadWelcome();
+        if (Reply.IsType(MOOS_POISON))
+        {
+            MOOSTrace("..failed\n");
+            MOOSTrace("->   MOOS Server Poisoned me....\n");
+            MOOSTrace("->   What I did wrong was :\"%s\"", Reply.m_sVal.c_str());
+            return false;
+        }
+        MOOSTrace("  Handshaking Complete\n");
+        // A skew that is not a number would spoil MOOS time for good.
+        SetMOOSSkew(std::isfinite(Reply.m_dfVal) ? Reply.m_dfVal : 0.0);
+        return true;
+    }
+    catch (const CMOOSException& e)
+    {
+        MOOSTrace("Exception in hand shaking : %s", e.m_sReason);
+        return false;
+    }
+}
+
+void CMOOSCommClient::SendIdentification()
+{
+    char Block[kProtocolBlockBytes] = {};
+    std::memcpy(Block, kProtocolString, sizeof(kProtocolString) - 1);
+    int nSent = 0;
+    try
+    {
+        nSent = m_pSocket->iSendMessage(Block, kProtocolBlockBytes);
+    }
+    catch (XPCException& e)
+    {
+        throw CMOOSException(MOOSFormat("protocol block not sent: %s", e.sGetException()));
+    }
+    if (nSent != kProtocolBlockBytes)
+        throw CMOOSException("protocol block not sent whole");
+}
+
+// The server's one answer to the greeting: the last message of its packet, or
+// a null message (double value -1) when the packet holds none.
+CMOOSMsg CMOOSCommClient::ReadWelcome()
+{
+    CMOOSCommPkt Pkt;
+    ReadBoundedPkt(Pkt);
+    MOOSMSG_LIST Messages;
+    if (!Pkt.Serialize(Messages, false, false, nullptr))
+        throw CMOOSException("damaged welcome packet");
+    return Messages.empty() ? CMOOSMsg() : Messages.front();
+}
+
+// ----- Bounded receive (client thread) -------------------------------------------
+
+// Gathers one whole packet within the reply time-out, however the peer cuts it
+// up, looking at the quit flag between slices of the wait.
+void CMOOSCommClient::ReadBoundedPkt(CMOOSCommPkt& Pkt)
+{
+    const double dfDeadline = SteadySeconds() + m_dfReplyTimeOut;
+    unsigned char Length[sizeof(int)];
+    for (int nHeld = 0; nHeld < static_cast<int>(sizeof(Length));)
+        nHeld += RecvSome(Length + nHeld, static_cast<int>(sizeof(Length)) - nHeld, dfDeadline);
+    if (!Pkt.Fill(Length, sizeof(Length)))
+    {
+        throw CMOOSException(MOOSFormat("CMOOSCommObject::ReadPkt() bad packet length %d",
+                                        CopyFromBufferAsLittleEndian<int>(Length)));
+    }
+    unsigned char Chunk[kChunkBytes];
+    for (int nRequired = Pkt.GetBytesRequired(); nRequired > 0; nRequired = Pkt.GetBytesRequired())
+    {
+        const int nGot = RecvSome(Chunk, std::min(nRequired, kChunkBytes), dfDeadline);
+        if (!Pkt.Fill(Chunk, nGot))
+            throw CMOOSException("no room for the reply packet");
+    }
+}
+
+int CMOOSCommClient::RecvSome(unsigned char* pBuffer, int nBytes, double dfDeadline)
+{
+    WaitReadable(dfDeadline);
+    int nGot = 0;
+    try
+    {
+        nGot = m_pSocket->iRecieveMessage(pBuffer, nBytes, 0);
+    }
+    catch (XPCException& e)
+    {
+        MOOSTrace("Exception %s\n", e.sGetException());
+        throw CMOOSException(kRxFailed);
+    }
+    if (nGot == 0)
+        throw CMOOSException("remote side closed....");
+    if (nGot < 0)
+        throw CMOOSException("Gross error....");
+    return nGot;
+}
+
+void CMOOSCommClient::WaitReadable(double dfDeadline)
+{
+    for (;;)
+    {
+        if (m_bQuit)
+            throw CMOOSException("the client is closing");
+        const double dfLeft = dfDeadline - SteadySeconds();
+        if (dfLeft <= 0.0)
+        {
+            throw CMOOSException(
+                MOOSFormat("no reply from the server within %.1f s", m_dfReplyTimeOut.load()));
+        }
+        const int nSlice = std::min(kWaitSliceMS, static_cast<int>(std::ceil(dfLeft * 1000.0)));
+        const int nReady = m_pSocket->iWaitForReadable(nSlice);
+        if (nReady > 0)
+            return;
+        if (nReady < 0)
+            throw CMOOSException("Gross error....");
+    }
+}
+
+// ----- Client loop (client thread) --------------------------------------------------
+
+bool CMOOSCommClient::ClientLoop()
+{
+    m_bClientLoopIsRunning = true;
+    double dfTickMark = MOOSLocalTime();
+    while (!m_bQuit)
+    {
+        if (ConnectToServer())
+            RunTurns(dfTickMark);
+        MOOSPause(1000);
+    }
+    DestroySocket();
+    m_bConnected = false;
+    m_bClientLoopIsRunning = false;
+    return true;
+}
+
+void CMOOSCommClient::RunTurns(double& dfTickMark)
+{
+    while (!m_bQuit)
+    {
+        if (m_bVerboseDebug)
+        {
+            MOOSTrace("COMMSCLIENT DEBUG: Tick period %f ms (should be %d ms)\n",
+                      MOOSLocalTime() - dfTickMark, static_cast<int>(1000 / TurnsPerSecond()));
+            dfTickMark = MOOSLocalTime();
+        }
+        if (!DoClientWork())
+            return;
+        if (m_bVerboseDebug)
+            MOOSTrace("COMMSCLIENT DEBUG: DoClientWork takes %fs\n", MOOSLocalTime() - dfTickMark);
+        MOOSPause(static_cast<int>(1000.0 / TurnsPerSecond()));
+    }
+}
+
+// The fundamental frequency, with 0 (accepted by Run) turned into 1.
+unsigned int CMOOSCommClient::TurnsPerSecond()
+{
+    unsigned int nZero = 0;
+    m_nFundamentalFreq.compare_exchange_strong(nZero, 1);
+    return m_nFundamentalFreq;
+}
+
+bool CMOOSCommClient::DoClientWork()
+{
+    try
+    {
+        CMOOSCommPkt PktTx;
+        BuildOutgoingPkt(PktTx);
+        const double dfTxTime = MOOSLocalTime();
+        if (m_bVerboseDebug)
+            MOOSTrace("COMMSERVER DEBUG: instigated call in to DB at %f\n", dfTxTime);
+        SendPkt(m_pSocket.get(), PktTx);
+        CMOOSCommPkt PktRx;
+        ReadBoundedPkt(PktRx);
+        const double dfRxTime = MOOSLocalTime();
+        if (m_bVerboseDebug)
+            MOOSTrace("COMMSERVER DEBUG: completed call to DB after %f s\n", dfRxTime - dfTxTime);
+        StoreReply(PktRx, dfTxTime, dfRxTime);
+    }
+    catch (const CMOOSException& e)
+    {
+        // A turn cut short by Close is not a lost connection: the loop ends
+        // and tears down without telling the application of a disconnect.
+        if (m_bQuit)
+            return false;
+        MOOSTrace("Exception in ClientLoop() : %s\n", e.m_sReason);
+        OnCloseConnection();
+        return false;
+    }
+    CallMailCallBack();
+    return true;
+}
+
+// Moves the whole outbox (newest first) into the packet; from here on the
+// posted messages exist only in the packet.
+void CMOOSCommClient::BuildOutgoingPkt(CMOOSCommPkt& Pkt)
+{
+    Guard g(m_OutLock);
+    if (m_OutBox.empty())
+    {
+        CMOOSMsg Null;
+        Null.m_sSrc = m_sMyName;
+        m_OutBox.push_front(Null);
+    }
+    const bool bOk = Pkt.Serialize(m_OutBox, true, false, nullptr);
+    m_OutBox.clear();
+    if (!bOk)
+        throw CMOOSException("Serialisation Failed - this must be a lot of mail...");
+}
+
+void CMOOSCommClient::StoreReply(CMOOSCommPkt& Pkt, double dfTxTime, double dfRxTime)
+{
+    double dfServerTime = std::numeric_limits<double>::quiet_NaN();
+    {
+        Guard g(m_InLock);
+        if (m_InBox.size() > m_nInPendingLimit)
+        {
+            MOOSTrace("Too many unread incoming messages [%d] : purging\n",
+                      static_cast<int>(m_InBox.size()));
+            MOOSTrace("The user must read mail occasionally");
+            m_InBox.clear();
+        }
+        // A damaged reply ends the connection, whose clean-up empties the
+        // inbox again, so half a packet is never handed out.
+        if (!Pkt.Serialize(m_InBox, false, true, &dfServerTime))
+            throw CMOOSException("damaged reply packet");
+        m_bMailPresent = true;
+    }
+    if (std::isfinite(dfServerTime))
+        UpdateMOOSSkew(dfTxTime, dfServerTime, dfRxTime);
+}
+
+void CMOOSCommClient::CallMailCallBack()
+{
+    const CallBackSlot Slot = GetCallBack(&CMOOSCommClient::m_OnMail);
+    // Another thread's Fetch may already have taken the mail.
+    if (Slot.pfn == nullptr || !m_bMailPresent)
+        return;
+    if (!Slot.pfn(Slot.pParam))
+        MOOSTrace("user mail callback returned false..is all ok?\n");
+}
+
+bool CMOOSCommClient::UpdateMOOSSkew(double /*dfRqTime*/, double dfTxTime, double dfRxTime)
+{
+    const double dfEstimate = dfTxTime - dfRxTime;
+    const double dfOldSkew = GetMOOSSkew();
+    SetMOOSSkew(dfOldSkew == 0.0 ? dfEstimate : 0.9 * dfOldSkew + 0.1 * dfEstimate);
+    return true;
+}
