@@ -1,0 +1,142 @@
+#include "SensorLines.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+namespace
+{
+// Centre of the GPS track: 48 deg 07.038' N, 11 deg 31.000' E.
+constexpr double kCentreLatMinutes = 48 * 60 + 7.038;
+constexpr double kCentreLonMinutes = 11 * 60 + 31.000;
+constexpr double kTrackRadiusM = 200.0;
+constexpr double kSpeedMps = 4.0;
+constexpr double kMetresPerMinute = 1852.0;
+constexpr double kKnotsPerMps = 1.943844;
+constexpr double kPi = 3.14159265358979323846;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// An angle in minutes of arc as "ddmm.mmmm" (or "dddmm.mmmm").
+std::string DegreesMinutes(double minutes, int degreeDigits)
+{
+    const long long tenThousandths = std::llround(minutes * 10000.0);
+    const long long degrees = tenThousandths / 600000;
+    const long long rest = tenThousandths % 600000;
+    return Format("%0*lld%02lld.%04lld", degreeDigits, degrees, rest / 10000, rest % 10000);
+}
+
+struct UtcStamp
+{
+    std::string time; // hhmmss.ss
+    std::string date; // ddmmyy
+};
+
+UtcStamp Stamp(std::chrono::system_clock::time_point utc)
+{
+    const auto sinceEpoch = utc.time_since_epoch();
+    const std::time_t seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
+    const long centis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000 / 10;
+    std::tm parts{};
+    ::gmtime_r(&seconds, &parts);
+    return {Format("%02d%02d%02d.%02ld", parts.tm_hour, parts.tm_min, parts.tm_sec, centis),
+            Format("%02d%02d%02d", parts.tm_mday, parts.tm_mon + 1, parts.tm_year % 100)};
+}
+
+// One decimal, never "-0.0".
+double Tenths(double value)
+{
+    const double rounded = std::round(value * 10.0) / 10.0;
+    return rounded == 0.0 ? 0.0 : rounded;
+}
+
+std::vector<std::string> NoFixBurst(const UtcStamp& at)
+{
+    return {WithChecksum("GPGGA," + at.time + ",,,,,0,00,99.99,,,,,,"),
+            WithChecksum("GPGSA,A,1,,,,,,,,,,,,,99.99,99.99,99.99"), WithChecksum("GPGSV,1,1,00"),
+            WithChecksum("GPRMC," + at.time + ",V,,,,,,," + at.date + ",,,N")};
+}
+
+std::vector<std::string> FixBurst(const UtcStamp& at, double elapsed)
+{
+    const double angle = kSpeedMps / kTrackRadiusM * elapsed;
+    const double northM = kTrackRadiusM * std::sin(angle);
+    const double eastM = kTrackRadiusM * std::cos(angle);
+    const double lat = kCentreLatMinutes + northM / kMetresPerMinute;
+    const double lon =
+        kCentreLonMinutes +
+        eastM / (kMetresPerMinute * std::cos(kCentreLatMinutes / 60.0 * kPi / 180.0));
+    // Going round anticlockwise: the velocity is the radius turned by 90 deg.
+    const double course =
+        std::fmod(std::atan2(-std::sin(angle), std::cos(angle)) * 180.0 / kPi + 360.0, 360.0);
+    const std::string position = DegreesMinutes(lat, 2) + ",N," + DegreesMinutes(lon, 3) + ",E";
+    return {WithChecksum("GPGGA," + at.time + "," + position + ",1,08,0.9,545.4,M,46.9,M,,"),
+            WithChecksum("GPGSA,A,3,04,05,09,12,24,25,29,31,,,,,1.8,0.9,1.5"),
+            WithChecksum("GPGSV,2,1,08,04,45,123,42,05,30,078,40,09,62,301,45,12,15,210,35"),
+            WithChecksum("GPGSV,2,2,08,24,51,045,44,25,20,160,38,29,08,330,30,31,72,250,47"),
+            WithChecksum(Format("GPRMC,%s,A,%s,%.2f,%.1f,%s,,,A", at.time.c_str(), position.c_str(),
+                                kSpeedMps * kKnotsPerMps, Tenths(course), at.date.c_str()))};
+}
+} // namespace
+
+std::string WithChecksum(const std::string& body)
+{
+    unsigned char sum = 0;
+    for (const char c : body)
+        sum ^= static_cast<unsigned char>(c);
+    return "$" + body + Format("*%02X", sum);
+}
+
+std::vector<std::string> GpsReceiver::NextBurst(double elapsed,
+                                                std::chrono::system_clock::time_point utc)
+{
+    const UtcStamp at = Stamp(utc);
+    if (noFixLeft > 0)
+    {
+        --noFixLeft;
+        return NoFixBurst(at);
+    }
+    return FixBurst(at, elapsed);
+}
+
+std::string CompassSensor::NextLine(double elapsed) const
+{
+    const long long tenthsOfDegree = std::llround((320.5 + 0.5 * elapsed) * 10.0) % 3600;
+    const double pitch = Tenths(2.0 * std::sin(2.0 * kPi * elapsed / 20.0));
+    const double roll = Tenths(-3.0 * std::sin(2.0 * kPi * elapsed / 15.0));
+    return WithChecksum(
+        Format("C%lld.%lldP%.1fR%.1fT19.0", tenthsOfDegree / 10, tenthsOfDegree % 10, pitch, roll));
+}
+
+bool ReadTextLine(std::istream& in, std::string& line)
+{
+    line.clear();
+    std::istream::int_type c = in.get();
+    if (c == std::istream::traits_type::eof())
+        return false;
+    for (; c != std::istream::traits_type::eof(); c = in.get())
+    {
+        if (c == '\n')
+            return true;
+        if (c == '\r')
+        {
+            if (in.peek() == '\n')
+                in.get();
+            return true;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    return true;
+}

@@ -1,0 +1,48 @@
+// The lines the simulated sensors send, without their CR LF.
+//
+// GpsReceiver makes the once-a-second burst of a GPS receiver: GGA, GSA, two
+// GSV and RMC sentences with valid checksums, the position going round a
+// circle of 200 m at 4 m/s; the first bursts have no fix (empty position
+// fields), as after a cold start. CompassSensor makes "$C<heading>P<pitch>
+// R<roll>T<temp>*<checksum>" lines, the heading turning at 0.5 degrees per
+// second. ReadTextLine splits a capture file into lines whatever its line
+// endings (CR LF, LF or CR).
+//
+// All of it is plain computation; one thread at a time per object.
+#ifndef SENSORSIM_SENSORLINES_H
+#define SENSORSIM_SENSORLINES_H
+
+#include <chrono>
+#include <istream>
+#include <string>
+#include <vector>
+
+// "$" + body + "*" + the two hex digits of the XOR of the body's characters.
+std::string WithChecksum(const std::string& body);
+
+class GpsReceiver
+{
+public:
+    // The first noFixBursts bursts report no fix.
+    explicit GpsReceiver(int noFixBursts) : noFixLeft(noFixBursts) {}
+
+    // The sentences of one burst, at elapsed seconds since the start, stamped
+    // with the UTC time utc.
+    std::vector<std::string> NextBurst(double elapsed, std::chrono::system_clock::time_point utc);
+
+private:
+    int noFixLeft;
+};
+
+class CompassSensor
+{
+public:
+    // One line, at elapsed seconds since the start.
+    std::string NextLine(double elapsed) const;
+};
+
+// Reads the next line of a text file into line, without its ending; false at
+// the end of the file.
+bool ReadTextLine(std::istream& in, std::string& line);
+
+#endif

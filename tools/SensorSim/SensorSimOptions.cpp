@@ -1,0 +1,171 @@
+#include "SensorSimOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace
+{
+bool ParseWhole(const std::string& text, long low, long high, long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || parsed < low || parsed > high)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool ParsePositive(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(parsed) || parsed <= 0.0)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool SetMode(SensorSimOptions& options, SensorSimOptions::Mode mode, std::string& error)
+{
+    if (options.mode != SensorSimOptions::Mode::None)
+    {
+        error = "give only one of --gps, --compass and --replay";
+        return false;
+    }
+    options.mode = mode;
+    return true;
+}
+
+// Handles one option that takes a value; false with error set when it is bad.
+bool TakeValue(const std::string& name, const std::string& value, SensorSimOptions& options,
+               std::string& error)
+{
+    long whole = 0;
+    bool ok = true;
+    if (name == "--replay")
+    {
+        options.replayFile = value;
+        return SetMode(options, SensorSimOptions::Mode::Replay, error);
+    }
+    if (name == "--count")
+        ok = ParseWhole(value, 0, 1000000000L, options.count);
+    else if (name == "--rate")
+        ok = ParsePositive(value, options.rate) && options.rate <= 100000.0;
+    else if (name == "--baud")
+    {
+        ok = ParseWhole(value, 50, 4000000L, whole);
+        options.baud = ok ? static_cast<unsigned>(whole) : options.baud;
+    }
+    else if (name == "--no-fix")
+    {
+        ok = ParseWhole(value, 0, 1000000L, whole);
+        options.noFix = ok ? static_cast<int>(whole) : options.noFix;
+    }
+    else if (name == "--start-delay")
+        ok = ParseWhole(value, 0, 3600000L, options.startDelayMs);
+    else if (name == "--link")
+    {
+        ok = !value.empty();
+        options.link = value;
+    }
+    if (!ok)
+        error = "bad value \"" + value + "\" for " + name;
+    return ok;
+}
+
+bool IsValueOption(const std::string& name)
+{
+    for (const char* known :
+         {"--replay", "--count", "--rate", "--baud", "--no-fix", "--start-delay", "--link"})
+        if (name == known)
+            return true;
+    return false;
+}
+
+bool TakeFlag(const std::string& name, SensorSimOptions& options, std::string& error)
+{
+    if (name == "--gps")
+        return SetMode(options, SensorSimOptions::Mode::Gps, error);
+    if (name == "--compass")
+        return SetMode(options, SensorSimOptions::Mode::Compass, error);
+    if (name == "--fast")
+        options.fast = true;
+    else if (name == "--hold")
+        options.hold = true;
+    else if (name == "--help" || name == "-h")
+        options.help = true;
+    else
+    {
+        error = "unknown option \"" + name + "\"";
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+bool ParseSensorSimOptions(const std::vector<std::string>& args, SensorSimOptions& options,
+                           std::string& error)
+{
+    for (std::size_t i = 0; i < args.size(); ++i)
+    {
+        const std::string& name = args[i];
+        if (!IsValueOption(name))
+        {
+            if (!TakeFlag(name, options, error))
+                return false;
+            continue;
+        }
+        if (i + 1 == args.size())
+        {
+            error = name + " needs a value";
+            return false;
+        }
+        if (!TakeValue(name, args[++i], options, error))
+            return false;
+    }
+    if (options.mode == SensorSimOptions::Mode::None && !options.help)
+    {
+        error = "give one of --gps, --compass and --replay FILE";
+        return false;
+    }
+    return true;
+}
+
+std::string SensorSimUsage()
+{
+    return "Usage: SensorSim (--gps | --compass | --replay FILE) [options]\n"
+           "\n"
+           "Opens a pseudo-terminal, prints the device path of its far end on the first\n"
+           "line of standard output, and writes sensor lines ending in CR LF to it until\n"
+           "stopped (SIGINT, SIGTERM or SIGHUP), the count is reached or a replay ends.\n"
+           "\n"
+           "Sensors:\n"
+           "  --gps              a GPS receiver: every second a burst of GGA, GSA, two GSV\n"
+           "                     and RMC sentences; the position goes round a 200 m circle\n"
+           "                     near 4807.038 N 01131.000 E; the first bursts have no fix\n"
+           "  --compass          a compass: \"$C<heading>P<pitch>R<roll>T<temp>*<checksum>\"\n"
+           "                     ten times a second, the heading turning 0.5 degrees a second\n"
+           "  --replay FILE      the lines of a capture file, paced like the serial line\n"
+           "\n"
+           "Options:\n"
+           "  --fast             write as fast as the reader takes the lines\n"
+           "  --rate HZ          bursts (--gps) or lines per second instead of the default\n"
+           "  --baud N           line rate whose pace a replay follows (default 19200)\n"
+           "  --count N          stop after N bursts (--gps) or lines\n"
+           "  --no-fix N         GPS bursts without a fix at the start (default 3)\n"
+           "  --start-delay MS   wait MS milliseconds before the first line\n"
+           "  --hold             when the lines are done, keep the device open until signalled\n"
+           "  --link PATH        make a symbolic link PATH to the device (removed at exit;\n"
+           "                     an existing symbolic link there is replaced)\n"
+           "  --help             this text\n"
+           "\n"
+           "At exit a summary goes to standard error: the lines written, the $GPGGA\n"
+           "sentences among them and the lines dropped. A line is dropped whole when the\n"
+           "far end's buffer stays full for half a second (nobody reads the device);\n"
+           "after a drop, lines are dropped at once until the reader takes bytes again.\n"
+           "Before it ends by itself it gives the reader up to 2 s to take the last lines.\n"
+           "Exit status: 0 when done or signalled, 1 on a system error, 2 on a bad command\n"
+           "line.\n";
+}

@@ -1,0 +1,309 @@
+// SensorSim: a GPS receiver or a compass on a pseudo-terminal, for running
+// the bridge programs without the hardware. See SensorSimUsage for the
+// command line.
+#include "PseudoTerminal.h"
+#include "SensorLines.h"
+#include "SensorSimOptions.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <system_error>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+// How long a line waits for the far end to make room before it is dropped.
+constexpr std::chrono::milliseconds kRoomWait{500};
+
+// Blocks the stop signals so that they are only taken while waiting: no
+// stop can slip in between a check and a sleep.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        sigemptyset(&set);
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&set, sig);
+        sigprocmask(SIG_BLOCK, &set, nullptr);
+    }
+
+    // Waits until deadline; false when a stop signal came first (or was
+    // already pending).
+    bool WaitUntil(Clock::time_point deadline)
+    {
+        for (;;)
+        {
+            const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            const timespec timeout{static_cast<time_t>(ns / 1000000000),
+                                   static_cast<long>(ns % 1000000000)};
+            if (sigtimedwait(&set, nullptr, &timeout) >= 0)
+                return false;
+            if (errno == EAGAIN)
+                return true;
+        }
+    }
+
+    void WaitForever()
+    {
+        while (WaitUntil(Clock::now() + std::chrono::hours(1)))
+        {
+        }
+    }
+
+private:
+    sigset_t set;
+};
+
+// A symbolic link to the device, removed again if it still points there.
+class DeviceLink
+{
+public:
+    DeviceLink(const std::string& linkPath, const std::string& device)
+        : path(linkPath), target(device)
+    {
+        struct stat existing;
+        if (::lstat(path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+            ::unlink(path.c_str());
+        if (::symlink(target.c_str(), path.c_str()) != 0)
+            throw std::system_error(errno, std::generic_category(), "making the link " + path);
+    }
+    ~DeviceLink()
+    {
+        char pointsTo[4096];
+        const ssize_t n = ::readlink(path.c_str(), pointsTo, sizeof pointsTo);
+        if (n > 0 && std::string(pointsTo, static_cast<std::size_t>(n)) == target)
+            ::unlink(path.c_str());
+    }
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+private:
+    std::string path;
+    std::string target;
+};
+
+struct Tally
+{
+    std::size_t lines = 0;
+    std::size_t gga = 0;
+    std::size_t dropped = 0;
+};
+
+// Writes groups of lines with CR LF endings, one write per group, dropping
+// them while nobody reads (see the usage text).
+class LineWriter
+{
+public:
+    explicit LineWriter(PseudoTerminal& device) : pty(device) {}
+
+    void Write(const std::vector<std::string>& lines)
+    {
+        std::string bytes = lineCut ? "\r\n" : "";
+        for (const std::string& line : lines)
+            bytes += line + "\r\n";
+        const auto result = pty.write(bytes, stalled ? std::chrono::milliseconds(0) : kRoomWait);
+        stalled = result != PseudoTerminal::WriteResult::Written;
+        // A cut line is ended by the next write, so it cannot swallow a whole one.
+        lineCut = result == PseudoTerminal::WriteResult::Cut;
+        if (stalled)
+        {
+            tally.dropped += lines.size();
+            return;
+        }
+        tally.lines += lines.size();
+        for (const std::string& line : lines)
+            tally.gga += line.compare(0, 6, "$GPGGA") == 0;
+    }
+
+    const Tally& Count() const { return tally; }
+
+private:
+    PseudoTerminal& pty;
+    Tally tally;
+    bool stalled = false;
+    bool lineCut = false;
+};
+
+// Where the lines come from: the next group of lines and the time until the
+// group after it is due; false when there are no more.
+class LineSource
+{
+public:
+    virtual ~LineSource() = default;
+    virtual bool Next(std::vector<std::string>& lines, Clock::duration& interval) = 0;
+};
+
+Clock::duration Seconds(double s)
+{
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
+
+class GpsSource : public LineSource
+{
+public:
+    GpsSource(int noFix, double rate) : receiver(noFix), period(1.0 / rate) {}
+    bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
+    {
+        lines = receiver.NextBurst(bursts++ * period, std::chrono::system_clock::now());
+        interval = Seconds(period);
+        return true;
+    }
+
+private:
+    GpsReceiver receiver;
+    double period;
+    long bursts = 0;
+};
+
+class CompassSource : public LineSource
+{
+public:
+    explicit CompassSource(double rate) : period(1.0 / rate) {}
+    bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
+    {
+        lines = {compass.NextLine(count++ * period)};
+        interval = Seconds(period);
+        return true;
+    }
+
+private:
+    CompassSensor compass;
+    double period;
+    long count = 0;
+};
+
+class ReplaySource : public LineSource
+{
+public:
+    ReplaySource(const std::string& file, const SensorSimOptions& options)
+        : in(file, std::ios::binary), baud(options.baud), rate(options.rate)
+    {
+        if (!in)
+            throw std::system_error(errno, std::generic_category(), "cannot open " + file);
+    }
+    bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
+    {
+        std::string line;
+        if (!ReadTextLine(in, line))
+            return false;
+        // 10 bits a character on an 8N1 line, CR LF included.
+        interval = Seconds(rate > 0.0 ? 1.0 / rate : (line.size() + 2) * 10.0 / baud);
+        lines = {line};
+        return true;
+    }
+
+private:
+    std::ifstream in;
+    unsigned baud;
+    double rate;
+};
+
+std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
+{
+    switch (options.mode)
+    {
+    case SensorSimOptions::Mode::Gps:
+        return std::make_unique<GpsSource>(options.noFix, options.rate > 0 ? options.rate : 1.0);
+    case SensorSimOptions::Mode::Compass:
+        return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0);
+    default:
+        return std::make_unique<ReplaySource>(options.replayFile, options);
+    }
+}
+
+// Writes the source's lines on their schedule until it ends, the count is
+// reached or a stop signal arrives; true when it was not stopped.
+bool Pump(LineSource& source, const SensorSimOptions& options, LineWriter& writer,
+          StopSignals& signals)
+{
+    auto due = Clock::now() + std::chrono::milliseconds(options.startDelayMs);
+    std::vector<std::string> lines;
+    Clock::duration interval{};
+    for (long groups = 0; options.count < 0 || groups < options.count; ++groups)
+    {
+        if (!signals.WaitUntil(options.fast ? Clock::now() : due))
+            return false;
+        if (!source.Next(lines, interval))
+            return true;
+        writer.Write(lines);
+        // Deadlines add up from the start, so the pace does not drift.
+        due += interval;
+    }
+    return true;
+}
+
+// Closing the pseudo-terminal throws away what its far end has not read, so
+// the last lines get a little time to be taken (none when nobody reads).
+void LetReaderDrain(PseudoTerminal& pty, StopSignals& signals)
+{
+    const auto giveUp = Clock::now() + std::chrono::seconds(2);
+    int emptyPolls = 0;
+    while (emptyPolls < 2 && Clock::now() < giveUp)
+    {
+        // Bytes still on their way inside the kernel are not counted yet,
+        // hence two empty polls in a row.
+        emptyPolls = pty.farEndPending() == 0 ? emptyPolls + 1 : 0;
+        if (!signals.WaitUntil(Clock::now() + std::chrono::milliseconds(20)))
+            return;
+    }
+}
+
+int Simulate(const SensorSimOptions& options)
+{
+    StopSignals signals;
+    std::unique_ptr<LineSource> source = MakeSource(options);
+    PseudoTerminal pty;
+    std::unique_ptr<DeviceLink> link;
+    if (!options.link.empty())
+        link = std::make_unique<DeviceLink>(options.link, pty.farEndPath());
+    std::cout << pty.farEndPath() << std::endl;
+
+    LineWriter writer(pty);
+    if (Pump(*source, options, writer, signals))
+    {
+        if (options.hold)
+            signals.WaitForever();
+        else
+            LetReaderDrain(pty, signals);
+    }
+    const Tally& tally = writer.Count();
+    std::cerr << "SensorSim: " << tally.lines << " lines written (" << tally.gga
+              << " $GPGGA sentences), " << tally.dropped << " dropped" << std::endl;
+    return 0;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    SensorSimOptions options;
+    std::string error;
+    if (!ParseSensorSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error))
+    {
+        std::cerr << "SensorSim: " << error << " (see SensorSim --help)" << std::endl;
+        return 2;
+    }
+    if (options.help)
+    {
+        std::cout << SensorSimUsage();
+        return 0;
+    }
+    try
+    {
+        return Simulate(options);
+    }
+    catch (const std::system_error& e)
+    {
+        std::cerr << "SensorSim: " << e.what() << std::endl;
+        return 1;
+    }
+}
