@@ -259,14 +259,28 @@ bool CompareInsensitive::operator()(char a, char b) const
            std::toupper(static_cast<unsigned char>(b));
 }
 
+namespace
+{
+// MOOSStrFind starting at nOffset (which may be past the end).
+std::string::size_type FindFrom(const std::string& sSource, const std::string& sToken,
+                                std::string::size_type nOffset, bool bInsensitive)
+{
+    if (!bInsensitive)
+        return sSource.find(sToken, nOffset);
+    if (nOffset > sSource.size())
+        return std::string::npos;
+    auto Found = std::search(sSource.begin() + nOffset, sSource.end(), sToken.begin(), sToken.end(),
+                             CompareInsensitive());
+    if (Found == sSource.end() && !sToken.empty())
+        return std::string::npos;
+    return Found - sSource.begin();
+}
+} // namespace
+
 std::string::size_type MOOSStrFind(const std::string& sSource, const std::string& sToken,
                                    bool bInsensitive)
 {
-    if (!bInsensitive)
-        return sSource.find(sToken);
-    auto Found = std::search(sSource.begin(), sSource.end(), sToken.begin(), sToken.end(),
-                             CompareInsensitive());
-    return Found == sSource.end() && !sToken.empty() ? std::string::npos : Found - sSource.begin();
+    return FindFrom(sSource, sToken, 0, bInsensitive);
 }
 
 std::string MOOSChomp(std::string& sStr, const std::string& sToken, bool bInsensitive)
@@ -369,6 +383,12 @@ bool MOOSIsNumeric(std::string s)
 
 namespace
 {
+bool IsBlank(std::string sText)
+{
+    MOOSTrimWhiteSpace(sText);
+    return sText.empty();
+}
+
 // Whether the first character of sVal that is not a space is one of sStart.
 bool StartsWithOneOf(const std::string& sVal, const char* sStart)
 {
@@ -394,30 +414,27 @@ const char* kRealStart = "0123456789.-+";
 bool MOOSValFromString(std::string& sVal, const std::string& sStr, const std::string& sToken,
                        bool bInsensitive)
 {
-    std::string::size_type nOffset = 0;
-    while (nOffset <= sStr.size())
+    for (std::string::size_type nOffset = 0;;)
     {
-        std::string::size_type nName = MOOSStrFind(sStr.substr(nOffset), sToken, bInsensitive);
+        std::string::size_type nName = FindFrom(sStr, sToken, nOffset, bInsensitive);
         if (nName == std::string::npos)
             return false;
-        nName += nOffset;
         std::string::size_type nEquals = sStr.find('=', nName);
         if (nEquals == std::string::npos)
             return false;
+        // Only blanks may stand between the name and its '='; otherwise this
+        // occurrence is part of some other text.
         std::string::size_type nNameEnd = nName + sToken.size();
-        std::string sBetween =
-            nEquals > nNameEnd ? sStr.substr(nNameEnd, nEquals - nNameEnd) : std::string();
-        MOOSTrimWhiteSpace(sBetween);
-        if (sBetween.empty() && nEquals >= nNameEnd)
+        if (nEquals >= nNameEnd && IsBlank(sStr.substr(nNameEnd, nEquals - nNameEnd)))
         {
             std::string::size_type nComma = sStr.find(',', nEquals);
-            sVal = sStr.substr(nEquals + 1, nComma == std::string::npos ? std::string::npos
-                                                                        : nComma - nEquals - 1);
+            std::string::size_type nLength =
+                nComma == std::string::npos ? std::string::npos : nComma - nEquals - 1;
+            sVal = sStr.substr(nEquals + 1, nLength);
             return true;
         }
         nOffset = nName + 1;
     }
-    return false;
 }
 
 bool MOOSValFromString(int& nVal, const std::string& sStr, const std::string& sToken,

@@ -408,6 +408,8 @@ double MOOSWhiteNoise(double dfSigma)
 
 double MOOSNormalInv(double dfArea)
 {
+    if (std::isnan(dfArea))
+        return dfArea;
     if (dfArea <= 0.0)
         return -1e60;
     if (dfArea >= 1.0)

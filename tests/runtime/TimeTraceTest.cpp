@@ -1,0 +1,364 @@
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <pthread.h>
+#include <pty.h>
+#include <regex>
+#include <sys/time.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+double WallClock()
+{
+    timeval Now;
+    gettimeofday(&Now, nullptr);
+    return Now.tv_sec + Now.tv_usec / 1e6;
+}
+
+// Restores the process-wide time base and the trace switch after every test.
+class TimeBaseTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        SetMOOSSkew(0.0);
+        SetMOOSTimeWarp(1.0);
+        SetMOOSPlayBack(false);
+        InhibitMOOSTraceInThisThread(false);
+    }
+
+    static long PauseMS(int nMS, bool bWarp)
+    {
+        auto Start = std::chrono::steady_clock::now();
+        MOOSPause(nMS, bWarp);
+        auto Elapsed = std::chrono::steady_clock::now() - Start;
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Elapsed).count());
+    }
+
+    template <class F> static std::string Stderr(F Action)
+    {
+        ::testing::internal::CaptureStderr();
+        Action();
+        return ::testing::internal::GetCapturedStderr();
+    }
+};
+} // namespace
+
+TEST_F(TimeBaseTest, UnwarpedTimeFollowsTheWallClock)
+{
+    double dfBefore = WallClock();
+    double dfMOOS = MOOSTime(true);
+    double dfLocal = MOOSLocalTime(true);
+    double dfAfter = WallClock();
+    EXPECT_GE(dfMOOS, dfBefore);
+    EXPECT_LE(dfLocal, dfAfter);
+    EXPECT_NEAR(dfMOOS, dfLocal, 0.01);
+    EXPECT_NEAR(HPMOOSTime(), dfLocal, 0.01);
+}
+
+TEST_F(TimeBaseTest, SkewIsAddedAfterTheWarpAndNeverWarped)
+{
+    ASSERT_TRUE(SetMOOSTimeWarp(2.0));
+    SetMOOSSkew(10.0);
+    EXPECT_DOUBLE_EQ(GetMOOSSkew(), 10.0);
+    double dfClock = WallClock();
+    EXPECT_NEAR(MOOSTime(true), 2.0 * dfClock + 10.0, 0.05);
+    EXPECT_NEAR(MOOSTime(false), dfClock + 10.0, 0.05);
+    EXPECT_NEAR(MOOSLocalTime(true), 2.0 * dfClock, 0.05);
+    EXPECT_NEAR(MOOSLocalTime(false), dfClock, 0.05);
+}
+
+TEST_F(TimeBaseTest, WarpOutsideTheOpenRangeIsRefusedAndTraced)
+{
+    ASSERT_TRUE(SetMOOSTimeWarp(3.0));
+    for (double dfBad : {0.0, -1.0, 100.0, std::nan("")})
+    {
+        std::string sErr = Stderr([&] { EXPECT_FALSE(SetMOOSTimeWarp(dfBad)); });
+        EXPECT_EQ(sErr, "Time warp must be positive and less than 100.000000 \n\n");
+        EXPECT_DOUBLE_EQ(GetMOOSTimeWarp(), 3.0);
+    }
+    EXPECT_TRUE(SetMOOSTimeWarp(99.9));
+    EXPECT_DOUBLE_EQ(GetMOOSTimeWarp(), 99.9);
+}
+
+TEST_F(TimeBaseTest, WarpAndSkewAreSafeToReadWhileAnotherThreadWrites)
+{
+    std::atomic<bool> bDone{false};
+    std::thread Writer(
+        [&]
+        {
+            for (int i = 0; i < 2000; ++i)
+                SetMOOSSkew(i % 2 == 0 ? 1.0 : -1.0);
+            bDone = true;
+        });
+    while (!bDone)
+    {
+        double dfSkew = GetMOOSSkew();
+        ASSERT_TRUE(dfSkew == 0.0 || dfSkew == 1.0 || dfSkew == -1.0);
+    }
+    Writer.join();
+}
+
+TEST_F(TimeBaseTest, PauseIsShortenedByTheWarp)
+{
+    ASSERT_TRUE(SetMOOSTimeWarp(4.0));
+    long nWarped = PauseMS(1000, true);
+    EXPECT_GE(nWarped, 245);
+    EXPECT_LT(nWarped, 900);
+    long nUnwarped = PauseMS(400, false);
+    EXPECT_GE(nUnwarped, 395);
+}
+
+TEST_F(TimeBaseTest, WarpedPauseIsTruncatedToWholeMilliseconds)
+{
+    ASSERT_TRUE(SetMOOSTimeWarp(3.0));
+    long nWarped = PauseMS(1000, true);
+    EXPECT_GE(nWarped, 330);
+    EXPECT_LT(nWarped, 900);
+}
+
+TEST_F(TimeBaseTest, NegativePauseReturnsAtOnce)
+{
+    EXPECT_LT(PauseMS(-5000, true), 100);
+}
+
+namespace
+{
+void IgnoreSignal(int) {}
+} // namespace
+
+TEST_F(TimeBaseTest, PauseIsResumedAfterASignal)
+{
+    struct sigaction Action;
+    std::memset(&Action, 0, sizeof(Action));
+    Action.sa_handler = IgnoreSignal; // no SA_RESTART: the sleep sees EINTR
+    struct sigaction Previous;
+    ASSERT_EQ(sigaction(SIGUSR1, &Action, &Previous), 0);
+    pthread_t hSleeper = pthread_self();
+    std::thread Interrupter(
+        [hSleeper]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pthread_kill(hSleeper, SIGUSR1);
+        });
+    long nElapsed = PauseMS(300, false);
+    Interrupter.join();
+    sigaction(SIGUSR1, &Previous, nullptr);
+    EXPECT_GE(nElapsed, 295);
+}
+
+TEST_F(TimeBaseTest, PlayBackBannerIsPrintedWhenSwitchedOn)
+{
+    ::testing::internal::CaptureStdout();
+    SetMOOSPlayBack(true);
+    SetMOOSPlayBack(false);
+    SetMOOSPlayBack(true);
+    fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "PLAY BACK MODE IS ON\nPLAY BACK MODE IS ON\n");
+    EXPECT_TRUE(IsMOOSPlayBack());
+    SetMOOSPlayBack(false);
+    EXPECT_FALSE(IsMOOSPlayBack());
+    EXPECT_FALSE(SetWin32HighPrecisionTiming(true));
+}
+
+// ---------------------------------------------------------------------------
+
+using TraceTest = TimeBaseTest;
+
+TEST_F(TraceTest, TextIsWrittenVerbatimWithoutNewline)
+{
+    EXPECT_EQ(Stderr([] { MOOSTrace("a=%d b=%s", 3, "x"); }), "a=3 b=x");
+    EXPECT_EQ(Stderr([] { MOOSTrace(std::string("100% sure %s")); }), "100% sure %s");
+}
+
+TEST_F(TraceTest, OverlongOutputIsCutAndAnnounced)
+{
+    std::string sLong(5000, 'y');
+    std::string sErr = Stderr([&] { MOOSTrace("%s", sLong.c_str()); });
+    std::string sWarning = "WARNING MOOSTrace() TRUNCATED TO 4096 CHARS";
+    EXPECT_EQ(sErr, sWarning + std::string(4095, 'y'));
+}
+
+TEST_F(TraceTest, OverlongFormatIsDroppedSilently)
+{
+    std::string sLongest(2047, 'f');
+    std::string sTooLong(2048, 'f');
+    EXPECT_EQ(Stderr([&] { MOOSTrace(sLongest.c_str()); }), sLongest);
+    EXPECT_EQ(Stderr([&] { MOOSTrace(sTooLong.c_str()); }), "");
+}
+
+TEST_F(TraceTest, InhibitSilencesOnlyTheCallingThread)
+{
+    std::string sErr = Stderr(
+        []
+        {
+            InhibitMOOSTraceInThisThread(true);
+            MOOSTrace("main ");
+            std::thread Other([] { MOOSTrace("other "); });
+            Other.join();
+            MOOSFail("failed");
+            InhibitMOOSTraceInThisThread(false);
+            MOOSTrace("back");
+        });
+    EXPECT_EQ(sErr, "other back");
+}
+
+TEST_F(TraceTest, InhibitWhileOthersTraceIsSafe)
+{
+    std::atomic<bool> bStop{false};
+    std::string sErr = Stderr(
+        [&]
+        {
+            std::thread Tracer(
+                [&]
+                {
+                    while (!bStop)
+                        MOOSTrace("%s", "");
+                });
+            for (int i = 0; i < 1000; ++i)
+                InhibitMOOSTraceInThisThread(i % 2 == 0);
+            bStop = true;
+            Tracer.join();
+        });
+    EXPECT_EQ(sErr, "");
+}
+
+TEST_F(TraceTest, FormatReturnsTheTextAndRefusesOverlongFormats)
+{
+    EXPECT_EQ(MOOSFormat("%s-%03d", "id", 7), "id-007");
+    EXPECT_EQ(MOOSFormat("%s", std::string(1023, 'z').c_str()), std::string(1023, 'z'));
+    std::string sTooLong(1024, 'f');
+    EXPECT_EQ(Stderr([&] { EXPECT_EQ(MOOSFormat(sTooLong.c_str()), "STRING TOO LONG TO FORMAT"); }),
+              "");
+}
+
+TEST_F(TraceTest, FormatCutsOverlongOutputAtItsBuffer)
+{
+    std::string sLong(3000, 'q');
+    std::string sResult;
+    std::string sErr = Stderr([&] { sResult = MOOSFormat("%s", sLong.c_str()); });
+    EXPECT_EQ(sResult, std::string(2047, 'q'));
+    EXPECT_EQ(sErr, "WARNING MOOFormat() TRUNCATED TO 2048 CHARS");
+}
+
+TEST_F(TraceTest, FailTracesOneLineAndReturnsFalse)
+{
+    bool bResult = true;
+    EXPECT_EQ(Stderr([&] { bResult = MOOSFail("count %d", 3); }), "count 3\n");
+    EXPECT_FALSE(bResult);
+    std::string sTooLong(1024, 'f');
+    EXPECT_EQ(Stderr([&] { EXPECT_FALSE(MOOSFail(sTooLong.c_str())); }), "");
+}
+
+// ---------------------------------------------------------------------------
+
+using ConsoleTest = TimeBaseTest;
+
+TEST_F(ConsoleTest, DateHasTheCtimeForm)
+{
+    std::string sDate = MOOSGetDate();
+    EXPECT_TRUE(std::regex_match(
+        sDate, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3][0-9] \\d\\d:\\d\\d:\\d\\d \\d{4}\n")))
+        << sDate;
+}
+
+TEST_F(ConsoleTest, TimeStampHasDayMonthYearHourMinute)
+{
+    std::string sStamp = MOOSGetTimeStampString();
+    EXPECT_TRUE(std::regex_match(
+        sStamp, std::regex("_[1-9][0-9]?_(1[0-2]|[1-9])_\\d{4}_____[0-2]\\d_[0-5]\\d")))
+        << sStamp;
+}
+
+TEST_F(ConsoleTest, ProgressBarShowsTheFractionAndAsterisks)
+{
+    auto Shown = [](double dfFraction)
+    {
+        ::testing::internal::CaptureStdout();
+        Progress(dfFraction);
+        fflush(stdout);
+        return ::testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(Shown(0.5), "\r0.50  " + std::string(20, '*'));
+    EXPECT_EQ(Shown(0.999), "\r1.00  " + std::string(39, '*'));
+    EXPECT_EQ(Shown(-0.25), "\r-0.25  ");
+    EXPECT_EQ(Shown(std::nan("")), "\rnan  ");
+    EXPECT_EQ(Shown(1.0), "");
+    EXPECT_EQ(Stderr([] { Progress(2.0); }), "\n");
+}
+
+namespace
+{
+// Puts a pseudo-terminal in place of standard input for the test's lifetime.
+class PseudoTerminalStdin
+{
+public:
+    PseudoTerminalStdin()
+    {
+        if (openpty(&m_nMaster, &m_nSlave, nullptr, nullptr, nullptr) != 0)
+            return;
+        m_nSavedStdin = dup(STDIN_FILENO);
+        dup2(m_nSlave, STDIN_FILENO);
+        clearerr(stdin);
+    }
+    ~PseudoTerminalStdin()
+    {
+        if (m_nSavedStdin >= 0)
+        {
+            dup2(m_nSavedStdin, STDIN_FILENO);
+            close(m_nSavedStdin);
+            clearerr(stdin);
+        }
+        close(m_nSlave);
+        close(m_nMaster);
+    }
+    bool IsOpen() const { return m_nSavedStdin >= 0; }
+    int Master() const { return m_nMaster; }
+
+private:
+    int m_nMaster = -1;
+    int m_nSlave = -1;
+    int m_nSavedStdin = -1;
+};
+} // namespace
+
+TEST_F(ConsoleTest, GetchReadsOneKeyWithoutWaitingForALineAndRestoresTheTerminal)
+{
+    PseudoTerminalStdin Terminal;
+    ASSERT_TRUE(Terminal.IsOpen());
+    termios Before;
+    ASSERT_EQ(tcgetattr(STDIN_FILENO, &Before), 0);
+    // In line mode the key alone would never be delivered; a late newline keeps
+    // a broken build from hanging.
+    std::atomic<bool> bRead{false};
+    std::thread Watchdog(
+        [&]
+        {
+            for (int i = 0; i < 30 && !bRead; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!bRead)
+            {
+                EXPECT_EQ(write(Terminal.Master(), "\n", 1), 1);
+            }
+        });
+    ASSERT_EQ(write(Terminal.Master(), "k", 1), 1);
+    auto Start = std::chrono::steady_clock::now();
+    EXPECT_EQ(MOOSGetch(), 'k');
+    bRead = true;
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(2));
+    termios After;
+    ASSERT_EQ(tcgetattr(STDIN_FILENO, &After), 0);
+    EXPECT_EQ(After.c_lflag, Before.c_lflag);
+    Watchdog.join();
+}
