@@ -1,0 +1,11 @@
+// Scaler [mission file [process name]]: publishes a scaled copy of a
+// variable (see Scaler.h); defaults Scaler.moos and Scaler.
+#include "Scaler.h"
+
+int main(int argc, char* argv[])
+{
+    const char* missionFile = argc > 1 ? argv[1] : "Scaler.moos";
+    const char* processName = argc > 2 ? argv[2] : "Scaler";
+    CScaler app;
+    return app.Run(processName, missionFile) ? 0 : 1;
+}

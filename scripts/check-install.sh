@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs a build of the tree into a temporary prefix and builds, against
+# that prefix only, the example applications and the application shown in
+# the README, as another project using find_package(MOOS) would.
+#   bash scripts/check-install.sh [build dir, default build]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+echo "== install $build into $work/prefix"
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for f in include/MOOSLIB/MOOSApp.h lib/cmake/MOOS/MOOSConfig.cmake; do
+  [ -f "$work/prefix/$f" ] || { echo "missing after install: $f" >&2; exit 1; }
+done
+
+echo "== build examples/ against the installed package"
+cmake -S examples -B "$work/examples" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/examples" -j2 >/dev/null
+
+echo "== build the README's application against the installed package"
+mkdir -p "$work/readme"
+awk '/^## Writing your own application/ { inside = 1; next }
+     inside && /^## / { exit }
+     inside && /^```cpp/ { code = 1; next }
+     code && /^```/ { exit }
+     code { print }' README.md >"$work/readme/main.cpp"
+[ -s "$work/readme/main.cpp" ] || { echo "README has no application example" >&2; exit 1; }
+cat >"$work/readme/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.16)
+project(ReadmeApp LANGUAGES CXX)
+set(CMAKE_CXX_STANDARD 17)
+find_package(MOOS REQUIRED)
+add_executable(ReadmeApp main.cpp)
+target_link_libraries(ReadmeApp PRIVATE MOOS::MOOS)
+CMAKE
+cmake -S "$work/readme" -B "$work/readme/build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/readme/build" >/dev/null
+echo "== install check passed"

@@ -1,0 +1,361 @@
+// The application loop, its settings and its status record, without a
+// server: applications here run with comms off or never connect.
+#include "AppTestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class AppLoop : public ::testing::Test
+{
+protected:
+    void TearDown() override { SetMOOSTimeWarp(1.0); }
+
+    // A mission file holding global lines and the block of process "Probe".
+    std::string Mission(const std::string& global, const std::string& block)
+    {
+        return dir.Write("probe.moos", global + "\nProcessConfig = Probe\n{\n" + block + "\n}\n");
+    }
+
+    // Runs the probe without comms until it has iterated n times; answers
+    // what it traced.
+    std::string RunPasses(const std::string& mission, int n)
+    {
+        app.UseMOOSComms(false);
+        app.onIterate = [n](ProbeApp& a)
+        {
+            if (a.iterations >= n)
+                a.RequestQuit();
+        };
+        testing::internal::CaptureStderr();
+        runResult = app.Run("Probe", mission.c_str());
+        return testing::internal::GetCapturedStderr();
+    }
+
+    TempDir dir;
+    ProbeApp app;
+    bool runResult = false;
+};
+
+TEST_F(AppLoop, PassSleepsWhatIsLeftOfThePeriodInWholeMilliseconds)
+{
+    EXPECT_EQ(ProbeApp::PacingSleepMs(0.0, 5.0), 200);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(189.9, 5.0), 11);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(195.0, 5.0), 0) << "5 ms left is not slept";
+    EXPECT_EQ(ProbeApp::PacingSleepMs(190.0, 5.0), 0) << "10 ms left is not slept";
+    EXPECT_EQ(ProbeApp::PacingSleepMs(500.0, 5.0), 0);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(-30.0, 5.0), 200) << "a clock step back counts as 0";
+}
+
+TEST_F(AppLoop, NoSleepAtHundredHertzOrWithoutAPositiveRate)
+{
+    EXPECT_EQ(ProbeApp::PacingSleepMs(0.0, 100.0), 0);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(0.0, 0.0), 0);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(0.0, -2.0), 0);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(0.0, std::nan("")), 0);
+}
+
+TEST_F(AppLoop, AbsurdRatesAndClockJumpsDoNotOverflowTheSleep)
+{
+    EXPECT_EQ(ProbeApp::PacingSleepMs(0.0, 1e-300), INT_MAX);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(1e300, 5.0), 0);
+    EXPECT_EQ(ProbeApp::PacingSleepMs(std::nan(""), 5.0), 200);
+}
+
+TEST_F(AppLoop, RatesAreBounded)
+{
+    EXPECT_TRUE(app.SetAppFreq(50.0));
+    EXPECT_FALSE(app.SetAppFreq(50.5));
+    EXPECT_EQ(app.appFreq, 50.0);
+    EXPECT_TRUE(app.SetCommsFreq(200));
+    EXPECT_FALSE(app.SetCommsFreq(201));
+    EXPECT_EQ(app.commsFreq, 200);
+}
+
+TEST_F(AppLoop, StatusRecordListsPublishedNamesInByteOrder)
+{
+    app.appName = "Compass";
+    app.appStartTime = MOOSTime() - 12.5;
+    // Names enter the published set even while no connection exists.
+    app.comms.Notify("CompassData", std::string("x"), -1.0);
+    app.comms.Notify("COMPASS_STATUS", std::string("x"), -1.0);
+    EXPECT_EQ(app.MakeStatusString(), "AppErrorFlag=false,Uptime=12.5,MOOSName=Compass,"
+                                      "Publishing=\"COMPASS_STATUS,CompassData,\","
+                                      "Subscribing=\"\"");
+}
+
+TEST_F(AppLoop, StatusRecordCarriesTheErrorUntilCleared)
+{
+    app.appName = "Compass";
+    app.appStartTime = MOOSTime();
+    app.SetAppError(true, "x");
+    EXPECT_THAT(app.MakeStatusString(), ::testing::StartsWith("AppErrorFlag=true,AppErrorReason=x,"
+                                                              "Uptime="));
+    app.SetAppError(false, "ignored");
+    EXPECT_THAT(app.MakeStatusString(), ::testing::StartsWith("AppErrorFlag=false,Uptime="));
+}
+
+TEST_F(AppLoop, LongUptimeIsWrittenInExponentForm)
+{
+    app.appStartTime = MOOSTime() - 1234567.8;
+    EXPECT_THAT(app.MakeStatusString(), HasSubstr(",Uptime=1.23457e+06,"));
+}
+
+TEST_F(AppLoop, StatusIsPublishedOnFirstPassThenAfterTwoSeconds)
+{
+    app.appName = "Probe";
+    app.IteratePrivate();
+    EXPECT_EQ(app.comms.GetPublished().count("PROBE_STATUS"), 1u);
+    const double first = app.lastStatusTime;
+    app.IteratePrivate();
+    EXPECT_EQ(app.lastStatusTime, first) << "no second record within 2 s";
+    app.lastStatusTime = MOOSTime() - 2.1;
+    app.IteratePrivate();
+    EXPECT_GT(app.lastStatusTime, first);
+}
+
+TEST_F(AppLoop, CommandMessagesReachTheHookWhateverTheirCase)
+{
+    app.appName = "Compass";
+    app.commandFilteringEnabled = true;
+    MOOSMSG_LIST mail{CMOOSMsg(MOOS_NOTIFY, "compass_cmd", std::string("go"), -1),
+                      CMOOSMsg(MOOS_NOTIFY, "OTHER", std::string("no"), -1)};
+    app.OnNewMailPrivate(mail);
+    ASSERT_EQ(app.CommandCount(), 1u);
+    EXPECT_EQ(app.commands[0], "go");
+    EXPECT_EQ(mail.size(), 2u) << "command messages stay in the batch for OnNewMail";
+}
+
+TEST_F(AppLoop, CommandMessagesAreNotCaughtWhenFilteringIsOff)
+{
+    app.appName = "Compass";
+    MOOSMSG_LIST mail{CMOOSMsg(MOOS_NOTIFY, "COMPASS_CMD", std::string("go"), -1)};
+    app.OnNewMailPrivate(mail);
+    EXPECT_EQ(app.CommandCount(), 0u);
+}
+
+TEST_F(AppLoop, EveryCommandIsHandledAfterOneFails)
+{
+    app.appName = "Compass";
+    app.commandResults = {false, true};
+    MOOSMSG_LIST mail{CMOOSMsg(MOOS_NOTIFY, "COMPASS_CMD", std::string("a"), -1),
+                      CMOOSMsg(MOOS_NOTIFY, "COMPASS_CMD", std::string("b"), -1)};
+    EXPECT_FALSE(app.LookForAndHandleAppCommand(mail));
+    EXPECT_EQ(app.CommandCount(), 2u);
+    MOOSMSG_LIST none;
+    EXPECT_TRUE(app.LookForAndHandleAppCommand(none));
+}
+
+TEST_F(AppLoop, DebugWriteWhileDisconnectedDoesNothing)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(app.MOOSDebugWrite("hello"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(app.comms.GetPublished().count("MOOS_DEBUG"), 0u);
+}
+
+TEST_F(AppLoop, DefaultIterateWarnsOnlyOnTheFirstPass)
+{
+    CMOOSApp plain;
+    plain.UseMOOSComms(false);
+    plain.SetAppFreq(0.0);
+    struct Exposed : CMOOSApp
+    {
+        using CMOOSApp::DoRunWork;
+    };
+    testing::internal::CaptureStderr();
+    static_cast<Exposed&>(plain).DoRunWork();
+    static_cast<Exposed&>(plain).DoRunWork();
+    const std::string trace = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(plain.GetIterateCount(), 2);
+    const std::string warning = "Warning default Iterate handler invoked...doing nothing\n";
+    EXPECT_EQ(trace.find(warning), trace.rfind(warning));
+    EXPECT_NE(trace.find(warning), std::string::npos);
+}
+
+TEST_F(AppLoop, DisconnectedPassSkipsIterateUnlessIteratingWithoutComms)
+{
+    app.SetAppFreq(0.0);
+    app.DoRunWork();
+    EXPECT_EQ(app.iterations, 0);
+    EXPECT_EQ(app.GetIterateCount(), 0);
+    app.EnableIterateWithoutComms(true);
+    app.DoRunWork();
+    EXPECT_EQ(app.iterations, 1);
+    EXPECT_EQ(app.GetIterateCount(), 1);
+}
+
+TEST_F(AppLoop, RunWithoutCommsReadsBlockSettingsAndPrintsTheBanner)
+{
+    const std::string trace =
+        RunPasses(Mission("SIMULATOR = True", "APPTICK = 40\nSortMailByTime = false"), 3);
+    EXPECT_TRUE(runResult);
+    EXPECT_TRUE(app.startedUp);
+    EXPECT_EQ(app.GetIterateCount(), 3);
+    EXPECT_TRUE(app.IsSimulateMode());
+    EXPECT_FALSE(app.sortMailByTime);
+    EXPECT_THAT(trace, HasSubstr("Probe is Running:\n\t AppTick   @ 40.0 Hz\n"
+                                 "\t CommsTick @ 5 Hz\n"));
+    EXPECT_THAT(trace, Not(HasSubstr("Time Warp")));
+    EXPECT_THAT(trace, Not(HasSubstr("Server")));
+}
+
+TEST_F(AppLoop, SimulatorFlagMustBeSpelledTrue)
+{
+    RunPasses(Mission("SIMULATOR = 1", "AppTick = 40"), 1);
+    EXPECT_FALSE(app.IsSimulateMode());
+}
+
+TEST_F(AppLoop, RateThatIsNotANumberKeepsTheDefault)
+{
+    RunPasses(Mission("", "APPTICK = .5"), 1);
+    EXPECT_EQ(app.appFreq, 5.0);
+}
+
+TEST_F(AppLoop, BannerShowsAWarpOtherThanOne)
+{
+    EXPECT_THAT(RunPasses(Mission("MOOSTimeWarp = 2", "APPTICK = 40"), 1),
+                HasSubstr("\t Time Warp @ 2.0 \n"));
+    EXPECT_EQ(GetMOOSTimeWarp(), 2.0);
+}
+
+TEST_F(AppLoop, WarpOfOneFromTheMissionFilePrintsNoWarpLine)
+{
+    EXPECT_THAT(RunPasses(Mission("MOOSTimeWarp = 1.0", "APPTICK = 40"), 1),
+                Not(HasSubstr("Time Warp")));
+}
+
+TEST_F(AppLoop, UseMOOSCommsFalseInTheBlockStartsNoClient)
+{
+    app.onIterate = [](ProbeApp& a) { a.RequestQuit(); };
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(app.Run("Probe", Mission("", "UseMOOSComms = false\nAPPTICK = 40").c_str()));
+    const std::string trace = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(app.useMOOSComms);
+    EXPECT_EQ(app.iterations, 1);
+    EXPECT_THAT(trace, Not(HasSubstr("MOOS Client")));
+    EXPECT_THAT(trace, Not(HasSubstr("Server")));
+}
+
+TEST_F(AppLoop, FailedStartUpEndsRunBeforeTheBanner)
+{
+    app.startUpResult = false;
+    const std::string trace = RunPasses(Mission("", "APPTICK = 40"), 1);
+    EXPECT_FALSE(runResult);
+    EXPECT_EQ(app.iterations, 0);
+    EXPECT_THAT(trace, HasSubstr("Derived OnStartUp() returned false... Quitting\n"));
+    EXPECT_THAT(trace, Not(HasSubstr("is Running")));
+}
+
+TEST_F(AppLoop, UnusableMissionFilesGiveTheWarningAndDefaults)
+{
+    const std::string junk(4000, '\0');
+    const std::string cases[] = {dir.path + "/missing.moos", dir.path, dir.Write("empty.moos", ""),
+                                 dir.Write("junk.moos", junk + "\xff\xfe{}=//\"\r\n" + junk)};
+    for (const std::string& path : cases)
+    {
+        ProbeApp probe;
+        probe.UseMOOSComms(false);
+        probe.onIterate = [](ProbeApp& a) { a.RequestQuit(); };
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(probe.Run("Probe", path.c_str())) << path;
+        const std::string trace = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(probe.appFreq, 5.0) << path;
+        EXPECT_EQ(probe.iterations, 1) << path;
+        const bool unreadable = path == cases[0] || path == cases[1];
+        EXPECT_EQ(trace.find("Warning Mission File \"" + path + "\" not found...\n") !=
+                      std::string::npos,
+                  unreadable)
+            << path;
+    }
+}
+
+TEST_F(AppLoop, MissingMissionFileFallsBackToTheDefaultServer)
+{
+    SetMOOSTimeWarp(50.0); // shortens the wait for a connection that never comes
+    app.startUpResult = false;
+    testing::internal::CaptureStderr();
+    app.Run("Probe", (dir.path + "/missing.moos").c_str());
+    const std::string trace = testing::internal::GetCapturedStderr();
+    const size_t mission = trace.find("Warning Mission File");
+    const size_t host =
+        trace.find("Warning Server host not read from mission file: assuming LOCALHOST\n");
+    const size_t port =
+        trace.find("Warning Server port not read from mission file: assuming 9000\n");
+    ASSERT_NE(mission, std::string::npos);
+    ASSERT_NE(host, std::string::npos);
+    ASSERT_NE(port, std::string::npos);
+    EXPECT_LT(mission, host);
+    EXPECT_LT(host, port);
+    EXPECT_EQ(app.serverHost, "LOCALHOST");
+    EXPECT_EQ(app.serverPort, 9000);
+}
+
+class AppComms : public AppLoop
+{
+protected:
+    // Reads the server settings of a mission file as Run would, starting
+    // the client towards a port where nothing is expected to answer.
+    std::string Configure(const std::string& global, const std::string& block)
+    {
+        app.missionReader.SetAppName("Probe");
+        app.missionReader.SetFile(Mission(global, block));
+        testing::internal::CaptureStderr();
+        configured = app.ConfigureComms();
+        return testing::internal::GetCapturedStderr();
+    }
+
+    bool configured = false;
+};
+
+TEST_F(AppComms, PortFromTheMissionFileIsUsedWithoutWarning)
+{
+    const std::string trace = Configure("ServerHost = 127.0.0.1\nServerPort = 9001", "");
+    EXPECT_TRUE(configured);
+    EXPECT_EQ(app.serverPort, 9001);
+    EXPECT_EQ(app.serverHost, "127.0.0.1");
+    EXPECT_THAT(trace, Not(HasSubstr("Warning")));
+}
+
+TEST_F(AppComms, UnusablePortGivesOneWarningAndTheDefault)
+{
+    for (const char* text : {"abc", "0", "-5", "70000"})
+    {
+        ProbeApp probe;
+        probe.missionReader.SetAppName("Probe");
+        probe.missionReader.SetFile(
+            Mission("ServerHost = 127.0.0.1\nServerPort = " + std::string(text), ""));
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(probe.ConfigureComms());
+        const std::string trace = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(probe.serverPort, 9000) << text;
+        const std::string warning = "Warning Server port not read from mission file";
+        EXPECT_NE(trace.find(warning), std::string::npos) << text;
+        EXPECT_EQ(trace.find(warning), trace.rfind(warning)) << text;
+    }
+}
+
+TEST_F(AppComms, EmptyServerHostStopsStartUp)
+{
+    const std::string trace = Configure("ServerHost =\nServerPort = 9001", "");
+    EXPECT_FALSE(configured);
+    EXPECT_THAT(trace, HasSubstr("MOOS Server host not specified\n"));
+    EXPECT_THAT(trace, Not(HasSubstr("MOOS Client")));
+}
+
+TEST_F(AppComms, NegativeCommsTickBecomesOneAndZeroStays)
+{
+    Configure("ServerHost = 127.0.0.1\nServerPort = 9001", "CommsTick = -3");
+    EXPECT_EQ(app.commsFreq, 1);
+    ProbeApp zero;
+    zero.missionReader.SetAppName("Probe");
+    zero.missionReader.SetFile(
+        Mission("ServerHost = 127.0.0.1\nServerPort = 9001", "CommsTick = 0"));
+    zero.ConfigureComms();
+    EXPECT_EQ(zero.commsFreq, 0);
+}

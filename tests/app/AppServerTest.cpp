@@ -1,0 +1,201 @@
+// Applications run end to end against an in-process LocalServer over
+// loopback. Server, clients and applications share a time warp of 10, so
+// status records come every 0.2 s and reconnections within a fraction of a
+// second.
+#include "AppTestSupport.h"
+
+#include "LocalServer.h"
+#include "MOOSLIB/MOOSCommClient.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using ::testing::HasSubstr;
+
+namespace
+{
+const double kWarp = 10.0;
+
+LocalServerOptions WarpedServer()
+{
+    LocalServerOptions options;
+    options.TimeWarp = kWarp;
+    return options;
+}
+} // namespace
+
+class AppServer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SetMOOSTimeWarp(kWarp);
+        ASSERT_TRUE(server.Start("127.0.0.1", 0)) << server.GetError();
+        port = server.GetPort();
+    }
+    void TearDown() override
+    {
+        commander.Close();
+        SetMOOSTimeWarp(1.0);
+    }
+
+    std::string Mission(const std::string& block = "")
+    {
+        return dir.Write("probe.moos", "MOOSTimeWarp = 10\nServerHost = 127.0.0.1\n"
+                                       "ServerPort = " +
+                                           std::to_string(port) +
+                                           "\nProcessConfig = Probe\n{\nCommsTick = 20\n"
+                                           "AppTick = 20\n" +
+                                           block + "\n}\n");
+    }
+
+    // The text of the latest notification of key at the server ("" if none).
+    std::string ServerText(const std::string& key)
+    {
+        CMOOSMsg msg;
+        return server.GetValue(key, msg) ? msg.m_sVal : "";
+    }
+
+    bool ServerTextHas(const std::string& key, const std::string& part)
+    {
+        return WaitUntil([&] { return ServerText(key).find(part) != std::string::npos; });
+    }
+
+    // A second client of the server, for sending the probe its mail.
+    void ConnectCommander()
+    {
+        commander.Run("127.0.0.1", port, "Commander", 20);
+        ASSERT_TRUE(WaitUntil([&] { return commander.IsConnected(); }));
+    }
+
+    void SendCommand(const std::string& text)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return commander.IsConnected(); }));
+        ASSERT_TRUE(commander.Notify("PROBE_CMD", text, -1.0));
+    }
+
+    TempDir dir;
+    CLocalServer server{WarpedServer()};
+    int port = 0;
+    ProbeApp app;
+    CMOOSCommClient commander;
+};
+
+TEST_F(AppServer, ConnectsAndPublishesItsStatusRecord)
+{
+    BackgroundRun run(app, "Probe", Mission());
+    ASSERT_TRUE(server.WaitForClient("Probe", 10.0));
+    EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "AppErrorFlag=false,Uptime="));
+    // The status variable joins the published set with its first record.
+    EXPECT_TRUE(ServerTextHas("PROBE_STATUS", ",MOOSName=Probe,Publishing=\"PROBE_STATUS,\","
+                                              "Subscribing=\"\""));
+    EXPECT_GT(app.iterations, 0);
+    EXPECT_EQ(app.connects, 1);
+}
+
+TEST_F(AppServer, CommandMessageReachesOnCommandMsgAndOnNewMail)
+{
+    BackgroundRun run(app, "Probe", Mission("CatchCommandMessages = true"));
+    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
+    ConnectCommander();
+    SendCommand("go");
+    ASSERT_TRUE(WaitUntil([&] { return app.CommandCount() == 1; }));
+    EXPECT_EQ(app.commands[0], "go");
+    EXPECT_THAT(app.MailKeys(), ::testing::Contains("PROBE_CMD"));
+    EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "Subscribing=\"PROBE_CMD,\""));
+}
+
+TEST_F(AppServer, ResubscribedAfterTheServerRestarts)
+{
+    BackgroundRun run(app, "Probe", Mission("CatchCommandMessages = true"));
+    ConnectCommander();
+    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
+    SendCommand("before");
+    ASSERT_TRUE(WaitUntil([&] { return app.CommandCount() == 1; }));
+
+    server.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return app.disconnects >= 1; }));
+    ASSERT_TRUE(server.Start("127.0.0.1", port)) << server.GetError();
+    ASSERT_TRUE(WaitUntil([&] { return app.connects >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
+    ASSERT_TRUE(server.WaitForClient("Commander", 10.0));
+    // The probe's registration must reach the new server before the command.
+    ASSERT_TRUE(ServerTextHas("PROBE_STATUS", "Subscribing=\"PROBE_CMD,\""));
+    SendCommand("after");
+    ASSERT_TRUE(WaitUntil([&] { return app.CommandCount() == 2; }));
+    EXPECT_EQ(app.commands[1], "after");
+}
+
+TEST_F(AppServer, ManagedVariablesFollowMailAndArePublishedWhenFresh)
+{
+    app.AddMOOSVariable("speed", "SPEED", "SPEED_ECHO", 0.0);
+    app.AddMOOSVariable("local", "", "LOCAL_OUT", 0.0);
+    app.registerOnConnect = true;
+    app.updateVariables = true;
+    app.onIterate = [](ProbeApp& a) { a.PublishFreshMOOSVariables(); };
+    BackgroundRun run(app, "Probe", Mission());
+    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("SPEED"); }));
+    EXPECT_EQ(app.comms.GetRegistered(), std::set<std::string>{"SPEED"});
+    ConnectCommander();
+    ASSERT_TRUE(commander.Notify("SPEED", 3.5, -1.0));
+    ASSERT_TRUE(WaitUntil(
+        [&]
+        {
+            CMOOSMsg echo;
+            return server.GetValue("SPEED_ECHO", echo) && echo.m_dfVal == 3.5;
+        }));
+    EXPECT_EQ(app.GetMOOSVar("speed")->GetWriter(), "Commander");
+    EXPECT_FALSE(app.GetMOOSVar("speed")->IsFresh());
+}
+
+TEST_F(AppServer, DebugTextIsPublishedWhileConnected)
+{
+    app.onIterate = [](ProbeApp& a)
+    {
+        if (a.iterations == 1)
+            a.MOOSDebugWrite("hello");
+    };
+    BackgroundRun run(app, "Probe", Mission());
+    EXPECT_TRUE(WaitUntil([&] { return ServerText("MOOS_DEBUG") == "hello"; }));
+}
+
+TEST_F(AppServer, ThirdRunArgumentNamesTheClientButNotTheBlock)
+{
+    std::atomic<bool> done{false};
+    const std::string mission = Mission("AppTick = 0.5");
+    std::thread worker(
+        [&]
+        {
+            app.Run("Probe", mission.c_str(), "Alias");
+            done = true;
+        });
+    EXPECT_TRUE(server.WaitForClient("Alias", 10.0));
+    EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "MOOSName=Probe,"));
+    EXPECT_EQ(app.appFreq, 0.5) << "settings still come from the block named Probe";
+    app.RequestQuit();
+    worker.join();
+    EXPECT_TRUE(done);
+}
+
+TEST_F(AppServer, LoopIdlesUntilTheServerComesUp)
+{
+    server.Stop();
+    BackgroundRun run(app, "Probe", Mission());
+    // The connection wait gives up after about 5.5 s of warped time.
+    ASSERT_TRUE(WaitUntil([&] { return app.startedUp.load(); }, 5.0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(app.iterations, 0);
+    ASSERT_TRUE(server.Start("127.0.0.1", port)) << server.GetError();
+    EXPECT_TRUE(WaitUntil([&] { return app.iterations > 0; }));
+    EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "MOOSName=Probe,"));
+}
+
+TEST_F(AppServer, RunReturnsWithTheClientClosed)
+{
+    BackgroundRun run(app, "Probe", Mission());
+    ASSERT_TRUE(server.WaitForClient("Probe", 10.0));
+    run.Stop();
+    EXPECT_TRUE(run.result);
+    EXPECT_FALSE(app.comms.IsConnected());
+    EXPECT_TRUE(server.WaitForClientGone("Probe", 10.0));
+}

@@ -1,0 +1,177 @@
+// Helpers shared by the application framework tests: a temporary mission
+// file, an application that records what its hooks saw, and bounded waits.
+#ifndef TESTS_APP_APPTESTSUPPORT_H
+#define TESTS_APP_APPTESTSUPPORT_H
+
+#include "MOOSLIB/MOOSApp.h"
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+// A directory of its own under /tmp, removed with everything in it.
+class TempDir
+{
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/moosapp-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path = made != nullptr ? made : "/tmp";
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+
+    // Writes text into a file of the directory and answers its path.
+    std::string Write(const std::string& name, const std::string& text) const
+    {
+        const std::string file = path + "/" + name;
+        std::ofstream(file, std::ios::binary) << text;
+        return file;
+    }
+
+    std::string path;
+};
+
+// True as soon as the predicate holds; false after the bound (real seconds).
+inline bool WaitUntil(const std::function<bool()>& predicate, double seconds = 10.0)
+{
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+    while (!predicate())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// An application that records its hooks and exposes the framework's
+// protected state to the tests. Iterate runs the optional action.
+class ProbeApp : public CMOOSApp
+{
+public:
+    using CMOOSApp::appErrorFlag;
+    using CMOOSApp::appFreq;
+    using CMOOSApp::appName;
+    using CMOOSApp::appStartTime;
+    using CMOOSApp::commandFilteringEnabled;
+    using CMOOSApp::comms;
+    using CMOOSApp::commsFreq;
+    using CMOOSApp::DoRunWork;
+    using CMOOSApp::IteratePrivate;
+    using CMOOSApp::lastStatusTime;
+    using CMOOSApp::missionReader;
+    using CMOOSApp::OnNewMailPrivate;
+    using CMOOSApp::PacingSleepMs;
+    using CMOOSApp::serverHost;
+    using CMOOSApp::serverPort;
+    using CMOOSApp::simulateMode;
+    using CMOOSApp::sortMailByTime;
+    using CMOOSApp::useMOOSComms;
+
+    bool Iterate() override
+    {
+        ++iterations;
+        if (onIterate)
+            onIterate(*this);
+        return true;
+    }
+    bool OnStartUp() override
+    {
+        startedUp = true;
+        return startUpResult;
+    }
+    bool OnConnectToServer() override
+    {
+        if (registerOnConnect)
+            RegisterMOOSVariables();
+        ++connects;
+        return true;
+    }
+    bool OnDisconnectFromServer() override
+    {
+        ++disconnects;
+        return true;
+    }
+    bool OnNewMail(MOOSMSG_LIST& mail) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const CMOOSMsg& msg : mail)
+            mailKeys.push_back(msg.GetKey());
+        if (updateVariables)
+            UpdateMOOSVariables(mail);
+        return true;
+    }
+    bool OnCommandMsg(CMOOSMsg msg) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        commands.push_back(msg.m_sVal);
+        return commandResults.empty() ? true : commandResults[commands.size() - 1];
+    }
+
+    size_t CommandCount()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return commands.size();
+    }
+    std::vector<std::string> MailKeys()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return mailKeys;
+    }
+
+    std::function<void(ProbeApp&)> onIterate;
+    bool startUpResult = true;
+    bool registerOnConnect = false;
+    bool updateVariables = false;
+    std::vector<bool> commandResults;
+    std::atomic<bool> startedUp{false};
+    std::atomic<int> iterations{0};
+    std::atomic<int> connects{0};
+    std::atomic<int> disconnects{0};
+
+    std::mutex lock;
+    std::vector<std::string> commands;
+    std::vector<std::string> mailKeys;
+};
+
+// Runs an application's Run on a thread of its own; joins after asking it to
+// quit.
+class BackgroundRun
+{
+public:
+    BackgroundRun(CMOOSApp& app, std::string name, std::string mission) : app(app)
+    {
+        worker = std::thread(
+            [this, name, mission]
+            {
+                result = this->app.Run(name.c_str(), mission.c_str());
+                done = true;
+            });
+    }
+    ~BackgroundRun() { Stop(); }
+
+    void Stop()
+    {
+        if (!worker.joinable())
+            return;
+        app.RequestQuit();
+        worker.join();
+    }
+
+    CMOOSApp& app;
+    std::atomic<bool> done{false};
+    std::atomic<bool> result{false};
+    std::thread worker;
+};
+
+#endif

@@ -1,0 +1,92 @@
+// The example application, run as its own process against an in-process
+// LocalServer: what the README promises a user's application does.
+#include "AppTestSupport.h"
+
+#include "LocalServer.h"
+#include "MOOSLIB/MOOSCommClient.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+
+class ScalerExample : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SetMOOSTimeWarp(10.0);
+        LocalServerOptions options;
+        options.TimeWarp = 10.0;
+        server = std::make_unique<CLocalServer>(options);
+        ASSERT_TRUE(server->Start("127.0.0.1", 0)) << server->GetError();
+    }
+    void TearDown() override
+    {
+        if (child > 0)
+        {
+            kill(child, SIGTERM);
+            waitpid(child, nullptr, 0);
+        }
+        sender.Close();
+        server.reset();
+        SetMOOSTimeWarp(1.0);
+    }
+
+    void StartScaler(const std::string& block)
+    {
+        const std::string mission =
+            dir.Write("scaler.moos", "MOOSTimeWarp = 10\nServerHost = 127.0.0.1\nServerPort = " +
+                                         std::to_string(server->GetPort()) +
+                                         "\nProcessConfig = Scaler\n{\nAppTick = 20\n"
+                                         "CommsTick = 20\n" +
+                                         block + "\n}\n");
+        child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+        {
+            // Only async-signal-safe calls between fork and exec: the
+            // server's threads live on in the parent.
+            const int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, 2);
+            execl(SCALER_PATH, SCALER_PATH, mission.c_str(), "Scaler", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(server->WaitForClient("Scaler", 20.0));
+        sender.Run("127.0.0.1", server->GetPort(), "Sender", 20);
+        ASSERT_TRUE(WaitUntil([&] { return sender.IsConnected(); }));
+    }
+
+    // Publishes input until the server holds output (the scaler may not
+    // have registered yet when the first value goes out); answers it.
+    double Scaled(double input, const std::string& output)
+    {
+        CMOOSMsg msg;
+        WaitUntil(
+            [&]
+            {
+                sender.Notify("DEPTH", input, -1.0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return server->GetValue(output, msg);
+            });
+        return msg.m_dfVal;
+    }
+
+    TempDir dir;
+    std::unique_ptr<CLocalServer> server;
+    CMOOSCommClient sender;
+    pid_t child = -1;
+};
+
+TEST_F(ScalerExample, PublishesTheScaledInput)
+{
+    StartScaler("Input = DEPTH\nOutput = DEPTH_FEET\nFactor = 3.28084");
+    EXPECT_NEAR(Scaled(10.0, "DEPTH_FEET"), 32.8084, 1e-9);
+}
+
+TEST_F(ScalerExample, OutputNameDefaultsFromTheInput)
+{
+    StartScaler("Input = DEPTH\nOffset = -1");
+    EXPECT_NEAR(Scaled(10.0, "DEPTH_SCALED"), 9.0, 1e-9);
+}
