@@ -61,6 +61,8 @@ TEST(XPCExceptionTest, CutsLongTextAt254Characters)
     EXPECT_EQ(std::strlen(formatted.sGetException()), 254u);
     EXPECT_EQ(std::string(formatted.sGetException()).rfind("Error Connecting To Socket. aaa", 0),
               0u);
+    EXPECT_STREQ(XPCException::Format("Error binding to socket: %s", "50% %s %d").sGetException(),
+                 "Error binding to socket: 50% %s %d");
 }
 
 TEST(XPCLookUpTest, FindsTcpByNameAndByNumber)

@@ -22,10 +22,12 @@ XPCException::XPCException(const char* sText)
 
 XPCException XPCException::Format(const char* sFormat, const std::string& sArg)
 {
-    // Formatted straight into the exception's buffer size, so an overlong
-    // reason is cut rather than written past the end.
-    char sText[kMaxTextLength + 1];
-    std::snprintf(sText, sizeof(sText), sFormat, sArg.c_str());
+    // The argument is put in place of the %s as plain text, so a reason that
+    // itself holds a % sign cannot be read as a format; the constructor cuts.
+    std::string sText = sFormat ? sFormat : "";
+    const std::size_t iAt = sText.find("%s");
+    if (iAt != std::string::npos)
+        sText.replace(iAt, 2, sArg);
     return XPCException(sText);
 }
 

@@ -33,7 +33,8 @@ public:
     explicit XPCException(const char* sText);
     explicit XPCException(const std::string& sText) : XPCException(sText.c_str()) {}
 
-    // Builds the exception from a format holding one %s, filled with sArg.
+    // Builds the exception from a text whose first %s is replaced by sArg;
+    // no other part of the text is interpreted.
     static XPCException Format(const char* sFormat, const std::string& sArg);
 
     const char* sGetException() const { return _sExceptionText; }

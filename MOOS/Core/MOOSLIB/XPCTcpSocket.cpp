@@ -39,7 +39,8 @@ void vNamePeer(in_addr address, char* sHost, std::size_t iSize)
     catch (XPCException& e)
     {
         std::snprintf(sHost, iSize, "%s", sDotted);
-        std::printf("INFO: %s using numeric address %s\n", e.sGetException(), sHost);
+        // Printed from our own copy: a zero-sized buffer holds no text at all.
+        std::printf("INFO: %s using numeric address %s\n", e.sGetException(), sDotted);
     }
 }
 } // namespace
