@@ -6,29 +6,10 @@
 #include <cstdint>
 #include <iostream>
 #include <new>
-#include <vector>
 
 namespace
 {
-// One scratch buffer per write serves every message up to this size.
-constexpr int kScratchSize = 40000;
 constexpr int kLengthFieldSize = sizeof(int);
-
-// Grows Scratch to hold nBytes; false when the memory cannot be had.
-bool Reserve(std::vector<unsigned char>& Scratch, unsigned int nBytes)
-{
-    if (nBytes <= Scratch.size())
-        return true;
-    try
-    {
-        Scratch.assign(nBytes, 0);
-        return true;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
-}
 } // namespace
 
 CMOOSCommPkt::CMOOSCommPkt() : m_pStream(m_DefaultStream), m_pNextData(m_DefaultStream) {}
@@ -64,19 +45,23 @@ bool CMOOSCommPkt::InflateTo(int nNewStreamSize)
     return true;
 }
 
-bool CMOOSCommPkt::CopyToStream(unsigned char* pData, int nBytes)
+bool CMOOSCommPkt::MakeRoomFor(int nBytes)
 {
     if (nBytes < 0)
         return false;
     // Bytes that would exactly fill the buffer make it grow too.
     const std::int64_t nNeeded = std::int64_t(m_nByteCount) + nBytes;
-    if (nNeeded >= m_nStreamSpace)
-    {
-        const std::int64_t nWanted = (std::int64_t(m_nStreamSpace) + nBytes) * 2;
-        const int nNewSpace = nWanted > INT_MAX ? INT_MAX : static_cast<int>(nWanted);
-        if (nNeeded > nNewSpace || !InflateTo(nNewSpace))
-            return false;
-    }
+    if (nNeeded < m_nStreamSpace)
+        return true;
+    const std::int64_t nWanted = (std::int64_t(m_nStreamSpace) + nBytes) * 2;
+    const int nNewSpace = nWanted > INT_MAX ? INT_MAX : static_cast<int>(nWanted);
+    return nNeeded <= nNewSpace && InflateTo(nNewSpace);
+}
+
+bool CMOOSCommPkt::CopyToStream(unsigned char* pData, int nBytes)
+{
+    if (!MakeRoomFor(nBytes))
+        return false;
     if (nBytes > 0)
         std::memcpy(m_pNextData, pData, nBytes);
     m_pNextData += nBytes;
@@ -113,28 +98,30 @@ bool CMOOSCommPkt::Serialize(MOOSMSG_LIST& List, bool bToStream, bool bNoNULL,
 // ---------------------------------------------------------------------------
 // List to bytes.
 
+// Each message is written straight into the stream once there is room for
+// it, so no byte is copied twice.
 bool CMOOSCommPkt::WriteList(MOOSMSG_LIST& List)
 {
     m_nStreamLength = 0;
     m_pNextData = m_pStream + MOOS_PKT_HEADER_LENGTH;
     m_nByteCount = MOOS_PKT_HEADER_LENGTH;
 
-    std::vector<unsigned char> Scratch;
     for (CMOOSMsg& Msg : List)
     {
         const unsigned int nExpected = Msg.GetSizeInBytesWhenSerialised();
-        if (nExpected > INT_MAX ||
-            !Reserve(Scratch, std::max<unsigned int>(nExpected, kScratchSize)))
+        if (nExpected > INT_MAX || !MakeRoomFor(static_cast<int>(nExpected)))
             return MOOSFail("CMOOSCommPkt::Serialize no room for a message of %u bytes", nExpected);
-        const int n = Msg.Serialize(Scratch.data(), static_cast<int>(Scratch.size()), true);
+        const int n = Msg.Serialize(m_pNextData, m_nStreamSpace - m_nByteCount, true);
         if (n != static_cast<int>(nExpected))
         {
             std::cerr << "bad news expected " << nExpected << " but serialisation took " << n
                       << "\n";
             Msg.Trace();
         }
-        if (n == -1 || !CopyToStream(Scratch.data(), n))
+        if (n == -1)
             return false;
+        m_pNextData += n;
+        m_nByteCount += n;
     }
     WriteHeader(static_cast<int>(List.size()));
     m_nStreamLength = m_nByteCount;

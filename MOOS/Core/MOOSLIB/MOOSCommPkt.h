@@ -85,6 +85,8 @@ public:
     static bool IsValidStreamLength(int nLength);
 
 private:
+    // Grows the buffer, doubling, when nBytes more would reach its end.
+    bool MakeRoomFor(int nBytes);
     bool WriteList(MOOSMSG_LIST& List);
     int ReadMessage(MOOSMSG_LIST& List, int nRemaining);
     bool ReadList(MOOSMSG_LIST& List, bool bNoNULL, double* pdfPacketTime);

@@ -68,85 +68,124 @@ bool CMOOSMsg::CanSerialiseN(int nBytes) const
 }
 
 // ---------------------------------------------------------------------------
-// Cursor operators: one room test per field, then a plain copy.
+// Cursor operators: one room test per field, then a plain copy. The throws
+// live out of line so that the copies stay small enough to inline.
+
+namespace
+{
+[[noreturn]] void ThrowOutOfSpace(const char* sWhich)
+{
+    throw CMOOSException(sWhich);
+}
+} // namespace
+
+inline void CMOOSMsg::Room(int nBytes, const char* sWhich) const
+{
+    if (!CanSerialiseN(nBytes))
+        ThrowOutOfSpace(sWhich);
+}
+
+template <class T> inline void CMOOSMsg::PutNumber(T Val)
+{
+    Room(sizeof(T), kWriteOutOfSpace);
+    CopyToBufferAsLittleEndian<T>(Val, m_pSerializeBuffer);
+    m_pSerializeBuffer += sizeof(T);
+}
+
+template <class T> inline void CMOOSMsg::TakeNumber(T& Val)
+{
+    Room(sizeof(T), kReadOutOfSpace);
+    Val = CopyFromBufferAsLittleEndian<T>(m_pSerializeBuffer);
+    m_pSerializeBuffer += sizeof(T);
+}
+
+template <> inline void CMOOSMsg::PutNumber<char>(char cVal)
+{
+    Room(1, kWriteOutOfSpace);
+    *m_pSerializeBuffer++ = static_cast<unsigned char>(cVal);
+}
+
+template <> inline void CMOOSMsg::TakeNumber<char>(char& cVal)
+{
+    Room(1, kReadOutOfSpace);
+    cVal = static_cast<char>(*m_pSerializeBuffer++);
+}
+
+inline void CMOOSMsg::PutText(const std::string& sVal)
+{
+    // A string no int can count cannot travel.
+    if (sVal.size() > static_cast<std::size_t>(INT_MAX))
+        ThrowOutOfSpace(kWriteOutOfSpace);
+    const int nSize = static_cast<int>(sVal.size());
+    PutNumber<int>(nSize);
+    Room(nSize, kWriteOutOfSpace);
+    if (nSize > 0)
+        std::memcpy(m_pSerializeBuffer, sVal.data(), nSize);
+    m_pSerializeBuffer += nSize;
+}
+
+inline void CMOOSMsg::TakeText(std::string& sVal)
+{
+    int nSize = 0;
+    TakeNumber<int>(nSize);
+    // A negative or overlong length from a damaged peer fails here, before any
+    // byte is taken.
+    Room(nSize, kReadOutOfSpace);
+    const char* pBytes = reinterpret_cast<const char*>(m_pSerializeBuffer);
+    // Appending to an empty string is the same as inserting at its front, and
+    // cheaper.
+    if (sVal.empty())
+        sVal.append(pBytes, nSize);
+    else
+        sVal.insert(0, pBytes, nSize);
+    m_pSerializeBuffer += nSize;
+}
 
 CMOOSMsg& CMOOSMsg::operator<<(double& dfVal)
 {
-    if (!CanSerialiseN(sizeof(double)))
-        throw CMOOSException(kWriteOutOfSpace);
-    CopyToBufferAsLittleEndian<double>(dfVal, m_pSerializeBuffer);
-    m_pSerializeBuffer += sizeof(double);
+    PutNumber<double>(dfVal);
     return *this;
 }
 
 CMOOSMsg& CMOOSMsg::operator<<(int& nVal)
 {
-    if (!CanSerialiseN(sizeof(int)))
-        throw CMOOSException(kWriteOutOfSpace);
-    CopyToBufferAsLittleEndian<int>(nVal, m_pSerializeBuffer);
-    m_pSerializeBuffer += sizeof(int);
+    PutNumber<int>(nVal);
     return *this;
 }
 
 CMOOSMsg& CMOOSMsg::operator<<(char& cVal)
 {
-    if (!CanSerialiseN(1))
-        throw CMOOSException(kWriteOutOfSpace);
-    *m_pSerializeBuffer++ = static_cast<unsigned char>(cVal);
+    PutNumber<char>(cVal);
     return *this;
 }
 
 CMOOSMsg& CMOOSMsg::operator<<(std::string& sVal)
 {
-    // A string no int can count cannot travel.
-    if (sVal.size() > static_cast<std::size_t>(INT_MAX))
-        throw CMOOSException(kWriteOutOfSpace);
-    int nSize = static_cast<int>(sVal.size());
-    *this << nSize;
-    if (!CanSerialiseN(nSize))
-        throw CMOOSException(kWriteOutOfSpace);
-    if (nSize > 0)
-        std::memcpy(m_pSerializeBuffer, sVal.data(), nSize);
-    m_pSerializeBuffer += nSize;
+    PutText(sVal);
     return *this;
 }
 
 CMOOSMsg& CMOOSMsg::operator>>(double& dfVal)
 {
-    if (!CanSerialiseN(sizeof(double)))
-        throw CMOOSException(kReadOutOfSpace);
-    dfVal = CopyFromBufferAsLittleEndian<double>(m_pSerializeBuffer);
-    m_pSerializeBuffer += sizeof(double);
+    TakeNumber<double>(dfVal);
     return *this;
 }
 
 CMOOSMsg& CMOOSMsg::operator>>(int& nVal)
 {
-    if (!CanSerialiseN(sizeof(int)))
-        throw CMOOSException(kReadOutOfSpace);
-    nVal = CopyFromBufferAsLittleEndian<int>(m_pSerializeBuffer);
-    m_pSerializeBuffer += sizeof(int);
+    TakeNumber<int>(nVal);
     return *this;
 }
 
 CMOOSMsg& CMOOSMsg::operator>>(char& cVal)
 {
-    if (!CanSerialiseN(1))
-        throw CMOOSException(kReadOutOfSpace);
-    cVal = static_cast<char>(*m_pSerializeBuffer++);
+    TakeNumber<char>(cVal);
     return *this;
 }
 
 CMOOSMsg& CMOOSMsg::operator>>(std::string& sVal)
 {
-    int nSize = 0;
-    *this >> nSize;
-    // A negative or overlong length from a damaged peer fails here, before any
-    // byte is taken.
-    if (!CanSerialiseN(nSize))
-        throw CMOOSException(kReadOutOfSpace);
-    sVal.insert(0, reinterpret_cast<const char*>(m_pSerializeBuffer), nSize);
-    m_pSerializeBuffer += nSize;
+    TakeText(sVal);
     return *this;
 }
 
@@ -155,14 +194,33 @@ CMOOSMsg& CMOOSMsg::operator>>(std::string& sVal)
 
 void CMOOSMsg::WriteFields()
 {
-    *this << m_nID << m_cMsgType << m_cDataType << m_sSrc << m_sSrcAux << m_sOriginatingCommunity
-          << m_sKey << m_dfTime << m_dfVal << m_dfVal2 << m_sVal;
+    PutNumber<int>(m_nID);
+    PutNumber<char>(m_cMsgType);
+    PutNumber<char>(m_cDataType);
+    PutText(m_sSrc);
+    PutText(m_sSrcAux);
+    PutText(m_sOriginatingCommunity);
+    PutText(m_sKey);
+    PutNumber<double>(m_dfTime);
+    PutNumber<double>(m_dfVal);
+    PutNumber<double>(m_dfVal2);
+    PutText(m_sVal);
 }
 
 void CMOOSMsg::ReadFields()
 {
-    *this >> m_nLength >> m_nID >> m_cMsgType >> m_cDataType >> m_sSrc >> m_sSrcAux >>
-        m_sOriginatingCommunity >> m_sKey >> m_dfTime >> m_dfVal >> m_dfVal2 >> m_sVal;
+    TakeNumber<int>(m_nLength);
+    TakeNumber<int>(m_nID);
+    TakeNumber<char>(m_cMsgType);
+    TakeNumber<char>(m_cDataType);
+    TakeText(m_sSrc);
+    TakeText(m_sSrcAux);
+    TakeText(m_sOriginatingCommunity);
+    TakeText(m_sKey);
+    TakeNumber<double>(m_dfTime);
+    TakeNumber<double>(m_dfVal);
+    TakeNumber<double>(m_dfVal2);
+    TakeText(m_sVal);
 }
 
 int CMOOSMsg::Serialize(unsigned char* pBuffer, int nBufferLen, bool bToStream)
@@ -183,7 +241,7 @@ int CMOOSMsg::Serialize(unsigned char* pBuffer, int nBufferLen, bool bToStream)
         WriteFields();
         m_nLength = static_cast<int>(m_pSerializeBuffer - m_pSerializeBufferStart);
         m_pSerializeBuffer = m_pSerializeBufferStart;
-        *this << m_nLength;
+        PutNumber<int>(m_nLength);
         return m_nLength;
     }
     catch (const CMOOSException& e)
@@ -237,16 +295,4 @@ std::string CMOOSMsg::GetAsString(int nFieldWidth, int nPrecision)
 bool MOOSMsgTimeSorter(const CMOOSMsg& m1, const CMOOSMsg& m2)
 {
     return m1.m_dfTime < m2.m_dfTime;
-}
-
-bool IsLittleEndian()
-{
-    static const bool bLittle = []
-    {
-        const std::uint16_t nOne = 1;
-        unsigned char cFirst;
-        std::memcpy(&cFirst, &nOne, 1);
-        return cFirst == 1;
-    }();
-    return bLittle;
 }

@@ -155,6 +155,13 @@ public:
     int m_nLength = 0;
 
 private:
+    // Cursor helpers behind the operators: each tests room once per item
+    // (a string: its length field, then its bytes) and throws when out of room.
+    void Room(int nBytes, const char* sWhich) const;
+    template <class T> void PutNumber(T Val);
+    template <class T> void TakeNumber(T& Val);
+    void PutText(const std::string& sVal);
+    void TakeText(std::string& sVal);
     void WriteFields();
     void ReadFields();
 };
@@ -170,8 +177,19 @@ bool MOOSMsgTimeSorter(const CMOOSMsg& m1, const CMOOSMsg& m2);
 // (4 bytes) and double (8 bytes). They do not check bounds: the caller has
 // checked room for sizeof(T) bytes.
 
-// Decided once per process from the first byte of a stored 16-bit 1.
-bool IsLittleEndian();
+// Decided once per process from the first byte of a stored 16-bit 1. Inline,
+// because every field of every message asks.
+inline bool IsLittleEndian()
+{
+    static const bool bLittle = []
+    {
+        const unsigned short nOne = 1;
+        unsigned char cFirst;
+        std::memcpy(&cFirst, &nOne, 1);
+        return cFirst == 1;
+    }();
+    return bLittle;
+}
 
 template <class T> T SwapByteOrder(const T& Val)
 {
