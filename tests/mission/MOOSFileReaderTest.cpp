@@ -174,13 +174,18 @@ TEST_F(FileReaderTest, OverloadedCopyReplacesOnlyTheNamedEntries)
     EXPECT_EQ(Lookup("ServerPort"), "9000") << "the stream is rewound for the next reader";
 }
 
-TEST_F(FileReaderTest, OverloadedCopyNeverOverwritesTheMissionFile)
+TEST_F(FileReaderTest, OverloadedCopyFailsRatherThanLoseData)
 {
     const std::string sText = "ServerPort = 9000\n";
     ASSERT_TRUE(Open(sText));
     std::map<std::string, std::string> Overloads{{"ServerPort", "1"}};
     EXPECT_FALSE(m_Reader.MakeOverloadedCopy(PathOf("Mission.moos"), Overloads));
     EXPECT_FALSE(m_Reader.MakeOverloadedCopy(PathOf("no/such/dir/Copy.moos"), Overloads));
+    if (std::filesystem::exists("/dev/full"))
+    {
+        EXPECT_FALSE(m_Reader.MakeOverloadedCopy("/dev/full", Overloads))
+            << "a copy that could not be written must not be reported as made";
+    }
     EXPECT_EQ(ReadFile(PathOf("Mission.moos")), sText);
 }
 
