@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 namespace
 {
@@ -172,4 +173,18 @@ bool SimpleSerial::takeLine(std::string& line)
     line.assign(pending, 0, end + 2);
     pending.erase(0, end + 2);
     return true;
+}
+
+std::string SerialDeviceFromEnvironment(const char* variable)
+{
+    const char* named = std::getenv(variable);
+    return named != nullptr && *named != '\0' ? named : "/dev/ttyUSB0";
+}
+
+std::string SerialDeviceError(const std::string& program, const std::string& action,
+                              const std::string& device, const std::string& reason,
+                              const char* variable)
+{
+    return program + ": " + action + " serial device " + device + ": " + reason + " (set " +
+           variable + " to read another device)";
 }

@@ -94,4 +94,15 @@ private:
     std::size_t discardedRunCount = 0;
 };
 
+// The device a bridge program reads: the value of the environment variable
+// named variable when it is set and not empty, else "/dev/ttyUSB0".
+std::string SerialDeviceFromEnvironment(const char* variable);
+
+// The one line a bridge program prints on standard error when its device
+// fails: "<program>: <action> serial device <device>: <reason> (set
+// <variable> to read another device)", without a newline.
+std::string SerialDeviceError(const std::string& program, const std::string& action,
+                              const std::string& device, const std::string& reason,
+                              const char* variable);
+
 #endif
