@@ -7,6 +7,8 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 
 #include <atomic>
 #include <cerrno>
@@ -267,6 +269,22 @@ TEST_F(XPCTcpSocketTest, ReadWithTimeOutReturnsWaitingDataAtOnce)
     double elapsed = 0;
     EXPECT_EQ(TimedRead(30.0, elapsed), 5);
     EXPECT_LT(elapsed, 5.0);
+}
+
+TEST_F(XPCTcpSocketTest, ReadWithTimeOutWorksOnHighDescriptorNumbers)
+{
+    Connect();
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const int high = FD_SETSIZE + 100; // beyond what a select set can hold
+    if (limit.rlim_cur <= static_cast<rlim_t>(high))
+        GTEST_SKIP() << "the descriptor limit is below " << high;
+    ASSERT_EQ(::dup2(client_->iGetSocketFd(), high), high);
+    XPCTcpSocket copy(XPCAcceptedFd{high});
+    PeerSends("far");
+    char buffer[8] = {};
+    EXPECT_EQ(copy.iReadMessageWithTimeOut(buffer, sizeof(buffer), 5.0), 3);
+    EXPECT_STREQ(buffer, "far");
 }
 
 TEST_F(XPCTcpSocketTest, WaitOnClosedSocketFailsAtOnce)
