@@ -19,3 +19,4 @@ run_build() { # dir, cmake options...
 
 run_build build
 run_build build-asan -DMOOS_ASAN=ON -DMOOS_BUILD_BENCH=OFF
+bash scripts/check-install.sh build
