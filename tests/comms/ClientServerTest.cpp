@@ -1,0 +1,232 @@
+// The comms client against LocalServer over loopback: connection and retry,
+// refusal, registration and its renewal, mail delivery, server requests and
+// closing.
+#include "CommsTestSupport.h"
+
+#include "LocalServer/LocalServer.h"
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+using namespace commstest;
+
+namespace
+{
+
+class ClientServerTest : public CommsFixture
+{
+protected:
+    void SetUp() override
+    {
+        CommsFixture::SetUp();
+        MakeServer({});
+    }
+
+    // A server admitting only sAllowed (every name when empty).
+    void MakeServer(const std::set<std::string>& sAllowed)
+    {
+        LocalServerOptions Options;
+        Options.TimeWarp = kWarp;
+        Options.AllowedNames = sAllowed;
+        Server = std::make_unique<CLocalServer>(Options);
+    }
+
+    void StartServer(int nPort = 0)
+    {
+        ASSERT_TRUE(Server->Start("127.0.0.1", nPort)) << Server->GetError();
+    }
+
+    void ConnectClient(const std::string& sName = "Tester")
+    {
+        StartServer();
+        StartClient(Server->GetPort(), sName);
+        ASSERT_TRUE(WaitConnected());
+        ASSERT_TRUE(Server->WaitForClient(sName, 10.0));
+    }
+
+    // Mail fetched within the bound, in the order Fetch gives it.
+    MOOSMSG_LIST FetchUntil(std::size_t nCount, CMOOSCommClient& Who)
+    {
+        MOOSMSG_LIST All;
+        WaitFor(
+            [&]
+            {
+                MOOSMSG_LIST Batch;
+                if (Who.Fetch(Batch))
+                    All.splice(All.end(), Batch);
+                return All.size() >= nCount;
+            });
+        return All;
+    }
+
+    std::unique_ptr<CLocalServer> Server;
+};
+
+TEST_F(ClientServerTest, PostingCallsFailBeforeAnyConnection)
+{
+    EXPECT_FALSE(Client.Notify("Speed", 1.0, 0.0));
+    EXPECT_FALSE(Client.Register("Speed", 0.0));
+    MOOSMSG_LIST Reply;
+    EXPECT_FALSE(Client.ServerRequest("ALL", Reply, 0.3));
+    EXPECT_TRUE(Client.UnRegister("Speed"));
+
+    EXPECT_EQ(Client.GetPublished(), std::set<std::string>{"Speed"});
+    EXPECT_TRUE(Client.GetRegistered().empty());
+    CMOOSMsg Msg(MOOS_NOTIFY, "Speed", 1.0, 0.0);
+    EXPECT_FALSE(Client.Post(Msg));
+    EXPECT_EQ(Msg.m_nID, -1);
+}
+
+TEST_F(ClientServerTest, HandshakeConnectsAndCallsConnectCallbackOnce)
+{
+    ConnectClient("Vantor");
+    EXPECT_EQ(Log.nConnects, 1);
+    EXPECT_EQ(Log.nDisconnects, 0);
+    EXPECT_EQ(Client.GetDescription(), "127.0.0.1:" + std::to_string(Server->GetPort()));
+    EXPECT_NEAR(MOOSTime(), Server->GetTime(), 1.0);
+}
+
+TEST_F(ClientServerTest, NotificationReachesServerWithClientNameAsSource)
+{
+    ConnectClient("Vantor");
+    ASSERT_TRUE(Client.Notify("Latitude", "4807.038", 0.0));
+    ASSERT_TRUE(Server->WaitForNotifications(1, 10.0));
+    CMOOSMsg Value;
+    ASSERT_TRUE(Server->GetValue("Latitude", Value));
+    EXPECT_EQ(Value.m_sVal, "4807.038");
+    EXPECT_EQ(Value.m_sSrc, "Vantor");
+}
+
+TEST_F(ClientServerTest, RetriesWhileNoServerListensThenConnects)
+{
+    StartServer();
+    const int nPort = Server->GetPort();
+    Server->Stop();
+
+    testing::internal::CaptureStderr();
+    StartClient(nPort);
+    ASSERT_FALSE(WaitConnected(0.3));
+    StartServer(nPort);
+    ASSERT_TRUE(WaitConnected());
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+
+    EXPECT_NE(sTrace.find("contacting a MOOS server 127.0.0.1:" + std::to_string(nPort) +
+                          " -  try 00001 "),
+              std::string::npos);
+    EXPECT_NE(sTrace.find("try 00002 \r"), std::string::npos);
+    EXPECT_NE(sTrace.find("\n  Contact Made\n  Handshaking as \"Tester\"\n"), std::string::npos);
+    EXPECT_NE(sTrace.find("  Invoking User OnConnect() callback...ok\n"), std::string::npos);
+}
+
+TEST_F(ClientServerTest, RefusedClientStopsForGood)
+{
+    MakeServer({"Someone"});
+    StartServer();
+    testing::internal::CaptureStderr();
+    StartClient(Server->GetPort(), "Intruder");
+    ASSERT_TRUE(WaitFor([this] { return Server->GetRefusedCount() == 1; }));
+    // Give a wrongly retrying client ample time (in warped pauses) to come back.
+    MOOSPause(3000);
+    Client.Close();
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(Server->GetRefusedCount(), 1u);
+    EXPECT_EQ(Log.nConnects, 0);
+    EXPECT_NE(
+        sTrace.find("..failed\n->   MOOS Server Poisoned me....\n->   What I did wrong was :\""),
+        std::string::npos);
+    EXPECT_NE(sTrace.find("not allowed on this server"), std::string::npos);
+}
+
+TEST_F(ClientServerTest, RegistrationIsSentOncePerConnection)
+{
+    ConnectClient();
+    EXPECT_TRUE(Client.Register("Heading", 0.0));
+    EXPECT_FALSE(Client.Register("Heading", 0.0));
+    EXPECT_TRUE(Client.IsRegisteredFor("Heading"));
+    EXPECT_FALSE(Client.IsRegisteredFor("Speed"));
+    EXPECT_EQ(Client.GetRegistered(), std::set<std::string>{"Heading"});
+}
+
+TEST_F(ClientServerTest, RegistrationIsRenewedAfterReconnect)
+{
+    Log.OnConnect = [this] { Client.Register("Heading", 0.0); };
+    ConnectClient();
+    ASSERT_TRUE(Server->Disconnect("Tester"));
+    ASSERT_TRUE(WaitFor([this] { return Log.nConnects == 2 && Client.IsConnected(); }));
+    EXPECT_EQ(Log.nDisconnects, 1);
+    EXPECT_TRUE(Client.IsRegisteredFor("Heading"));
+
+    // The renewed registration works: mail for it arrives.
+    CMOOSCommClient Publisher;
+    Publisher.Run("127.0.0.1", Server->GetPort(), "Publisher", 50);
+    ASSERT_TRUE(WaitFor([&] { return Publisher.IsConnected(); }));
+    ASSERT_TRUE(Publisher.Notify("Heading", 90.0, 0.0));
+    const MOOSMSG_LIST Mail = FetchUntil(1, Client);
+    ASSERT_EQ(Mail.size(), 1u);
+    EXPECT_EQ(Mail.front().m_dfVal, 90.0);
+    EXPECT_EQ(Mail.front().m_sSrc, "Publisher");
+}
+
+TEST_F(ClientServerTest, FetchGivesMailInArrivalOrder)
+{
+    ConnectClient();
+    ASSERT_TRUE(Client.Register("Count", 0.0));
+    CMOOSCommClient Publisher;
+    Publisher.Run("127.0.0.1", Server->GetPort(), "Publisher", 50);
+    ASSERT_TRUE(WaitFor([&] { return Publisher.IsConnected(); }));
+    ASSERT_TRUE(Server->WaitForClient("Tester", 10.0));
+    MOOSPause(200); // the registration reaches the server first
+    for (int i = 1; i <= 6; ++i)
+    {
+        ASSERT_TRUE(Publisher.Notify("Count", static_cast<double>(i), 0.0));
+        if (i % 2 == 0)
+            MOOSPause(100); // spread the values over several packets
+    }
+    const MOOSMSG_LIST Mail = FetchUntil(6, Client);
+    ASSERT_EQ(Mail.size(), 6u);
+    double dfExpected = 1.0;
+    for (const CMOOSMsg& Msg : Mail)
+        EXPECT_EQ(Msg.m_dfVal, dfExpected++);
+}
+
+TEST_F(ClientServerTest, ServerRequestIsAnsweredById)
+{
+    ConnectClient();
+    ASSERT_TRUE(Client.Notify("Depth", 12.0, 0.0));
+    ASSERT_TRUE(Server->WaitForNotifications(1, 10.0));
+    MOOSMSG_LIST Reply;
+    ASSERT_TRUE(Client.ServerRequest("VARS", Reply, 10.0));
+    ASSERT_FALSE(Reply.empty());
+    EXPECT_EQ(Reply.front().m_nID, MOOS_SERVER_REQUEST_ID);
+    EXPECT_NE(Reply.front().m_sVal.find("Depth"), std::string::npos);
+}
+
+TEST_F(ClientServerTest, CloseEndsLoopAndEmptiesMailBoxesWithoutDisconnectCallback)
+{
+    ConnectClient();
+    ASSERT_TRUE(Client.Register("Heading", 0.0));
+    ASSERT_TRUE(Client.Notify("Speed", 2.0, 0.0));
+    EXPECT_TRUE(Client.Close());
+    EXPECT_FALSE(Client.IsConnected());
+    EXPECT_TRUE(Client.GetRegistered().empty());
+    EXPECT_EQ(Client.GetPublished(), std::set<std::string>{"Speed"});
+    EXPECT_EQ(Log.nDisconnects, 0);
+    EXPECT_TRUE(Server->WaitForClientGone("Tester", 10.0));
+    MOOSMSG_LIST Mail;
+    EXPECT_FALSE(Client.Fetch(Mail));
+}
+
+TEST_F(ClientServerTest, ClientRunsAgainAfterClose)
+{
+    ConnectClient();
+    ASSERT_TRUE(Client.Close());
+    Client.Run("127.0.0.1", Server->GetPort(), "Tester", 50);
+    ASSERT_TRUE(WaitConnected());
+    EXPECT_EQ(Log.nConnects, 2);
+}
+
+} // namespace

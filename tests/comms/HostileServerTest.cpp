@@ -1,0 +1,227 @@
+// Servers that stall, dribble, hang up or send garbage: the client must end
+// each such connection cleanly and connect again, never crash, hang or grow.
+#include "CommsTestSupport.h"
+
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "MOOSLIB/MOOSMsg.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <limits>
+#include <ostream>
+#include <string>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace commstest;
+
+namespace
+{
+
+std::string Int32(int nValue)
+{
+    unsigned char Bytes[4];
+    CopyToBufferAsLittleEndian<int>(nValue, Bytes);
+    return std::string(reinterpret_cast<char*>(Bytes), 4);
+}
+
+class HostileServerTest : public CommsFixture
+{
+protected:
+    void Connect()
+    {
+        StartClient(Server.Port(), "Victim");
+        Peer = Server.AcceptAndWelcome();
+        ASSERT_TRUE(Peer);
+        ASSERT_TRUE(WaitConnected());
+        Peer->ReadPacket();
+    }
+
+    // The client dropped the connection through its one disconnect path and
+    // came back with a fresh one.
+    void ExpectDroppedAndReconnected()
+    {
+        EXPECT_TRUE(WaitFor([this] { return Log.nDisconnects == 1; }));
+        auto pAgain = Server.AcceptAndWelcome();
+        ASSERT_TRUE(pAgain) << "the client did not connect again";
+        EXPECT_TRUE(WaitFor([this] { return Log.nConnects == 2 && Client.IsConnected(); }));
+    }
+
+    ScriptedServer Server;
+    std::unique_ptr<ScriptedPeer> Peer;
+};
+
+struct BadReply
+{
+    const char* sName;
+    std::string sBytes;
+    bool bCloseAfter;
+};
+
+void PrintTo(const BadReply& Reply, std::ostream* pOut)
+{
+    *pOut << Reply.sName;
+}
+
+std::string GoodPacketBytes()
+{
+    return PacketBytes({Note("Key", "value")});
+}
+
+std::string MessageWithLength(int nDeclared)
+{
+    std::string sPacket = GoodPacketBytes();
+    sPacket.replace(9, 4, Int32(nDeclared));
+    return sPacket;
+}
+
+const BadReply kBadReplies[] = {
+    {"NegativeLength", Int32(-1), false},
+    {"LengthShorterThanHeader", Int32(5) + std::string(1, '\0'), false},
+    {"LengthBeyondLimit", Int32(0x7fffffff), false},
+    {"MoreMessagesThanPresent", Int32(9) + Int32(2) + std::string(1, '\0'), false},
+    {"MessageWithNegativeLength", MessageWithLength(-60), false},
+    {"MessageWithZeroLength", MessageWithLength(0), false},
+    {"MessageLongerThanPacket", MessageWithLength(1000), false},
+    {"CloseInsideLengthField", Int32(100).substr(0, 2), true},
+    {"CloseInsidePacket", GoodPacketBytes().substr(0, 20), true},
+};
+
+class BadReplyTest : public HostileServerTest, public testing::WithParamInterface<BadReply>
+{
+};
+
+TEST_P(BadReplyTest, EndsInCleanCloseAndReconnect)
+{
+    Connect();
+    testing::internal::CaptureStderr();
+    Peer->SendBytes(GetParam().sBytes);
+    if (GetParam().bCloseAfter)
+        Peer->Close();
+    ExpectDroppedAndReconnected();
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("Exception in ClientLoop() : "), std::string::npos) << sTrace;
+    EXPECT_NE(sTrace.find("closing connection...done\npurging out box...done\n"
+                          "purging in box...done\nclearing registered set...done\n"),
+              std::string::npos);
+    MOOSMSG_LIST Mail;
+    EXPECT_FALSE(Client.Fetch(Mail) && !Mail.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, BadReplyTest, testing::ValuesIn(kBadReplies),
+                         [](const testing::TestParamInfo<BadReply>& Info)
+                         { return std::string(Info.param.sName); });
+
+TEST_F(HostileServerTest, SilentServerIsDroppedAfterReplyTimeOut)
+{
+    ASSERT_TRUE(Client.SetReplyTimeOut(0.3));
+    Connect();
+    testing::internal::CaptureStderr();
+    ExpectDroppedAndReconnected();
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("no reply from the server within 0.3 s"), std::string::npos);
+}
+
+TEST_F(HostileServerTest, ReplyCutIntoSingleBytesIsAssembled)
+{
+    Connect();
+    const std::string sBytes = PacketBytes({Note("Key", "dribbled")});
+    for (char c : sBytes)
+    {
+        Peer->SendBytes(std::string(1, c));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    Peer->ReadPacket();
+    MOOSMSG_LIST Mail;
+    ASSERT_TRUE(Client.Fetch(Mail));
+    ASSERT_EQ(Mail.size(), 1u);
+    EXPECT_EQ(Mail.front().m_sVal, "dribbled");
+    EXPECT_EQ(Log.nDisconnects, 0);
+}
+
+TEST_F(HostileServerTest, ReplyDribbledPastTimeOutIsDropped)
+{
+    ASSERT_TRUE(Client.SetReplyTimeOut(0.3));
+    Connect();
+    const std::string sBytes = Int32(200) + std::string(30, 'x');
+    for (char c : sBytes)
+    {
+        if (Log.nDisconnects != 0)
+            break;
+        Peer->SendBytes(std::string(1, c));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ExpectDroppedAndReconnected();
+}
+
+TEST_F(HostileServerTest, CloseReturnsPromptlyWhileServerIsSilent)
+{
+    Connect(); // the reply time-out stays at its 10 s default
+    const auto Start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Client.Close());
+    const double dfSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    EXPECT_LT(dfSeconds, 3.0);
+    EXPECT_FALSE(Client.IsConnected());
+    EXPECT_EQ(Log.nDisconnects, 0);
+    EXPECT_TRUE(Peer->SeesClientClose());
+}
+
+TEST_F(HostileServerTest, HangUpDuringHandshakeStopsClient)
+{
+    testing::internal::CaptureStderr();
+    StartClient(Server.Port(), "Victim");
+    auto pPeer = Server.Accept();
+    ASSERT_TRUE(pPeer);
+    pPeer->Close();
+    // A failed handshake is final: no further attempt comes.
+    EXPECT_FALSE(Server.Accept(0.5));
+    Client.Close();
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("Exception in hand shaking : "), std::string::npos) << sTrace;
+    EXPECT_EQ(Log.nConnects, 0);
+}
+
+TEST_F(HostileServerTest, SkewThatIsNotANumberIsNotTaken)
+{
+    StartClient(Server.Port(), "Victim");
+    auto pPeer = Server.AcceptHello();
+    ASSERT_TRUE(pPeer);
+    pPeer->Answer(MOOS_DATA, std::numeric_limits<double>::quiet_NaN());
+    ASSERT_TRUE(WaitConnected());
+    EXPECT_EQ(GetMOOSSkew(), 0.0);
+    EXPECT_GT(MOOSTime(), 0.0);
+}
+
+// Lowest descriptor number not in use: with the descriptor limit set to it,
+// the system refuses every new socket.
+int LowestFreeFd()
+{
+    const int nFd = dup(0);
+    close(nFd);
+    return nFd;
+}
+
+TEST_F(HostileServerTest, SocketThatCannotBeMadeIsRetried)
+{
+    testing::internal::CaptureStderr();
+    rlimit Old{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &Old), 0);
+    rlimit Low = Old;
+    Low.rlim_cur = static_cast<rlim_t>(LowestFreeFd());
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Low), 0);
+    StartClient(Server.Port(), "Victim");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Old), 0);
+
+    Peer = Server.AcceptAndWelcome();
+    ASSERT_TRUE(Peer);
+    EXPECT_TRUE(WaitConnected());
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("Error opening socket"), std::string::npos) << sTrace.substr(0, 2000);
+}
+
+} // namespace
