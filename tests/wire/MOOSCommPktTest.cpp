@@ -52,6 +52,16 @@ protected:
         return List;
     }
 
+    // Notifications A and B with a null message carrying 12.5 first or last.
+    static MOOSMSG_LIST WithNullMessage(bool bLeading)
+    {
+        CMOOSMsg Null;
+        Null.m_dfVal = 12.5;
+        MOOSMSG_LIST List = Notifications("AB");
+        List.insert(bLeading ? List.begin() : List.end(), Null);
+        return List;
+    }
+
     // A packet whose stream is no longer inside the object lives on the heap.
     static bool OnHeap(const CMOOSCommPkt& Pkt)
     {
@@ -116,11 +126,7 @@ TEST_F(PacketTest, CountZeroAddsNothing)
 
 TEST_F(PacketTest, LeadingNullMessageCarriesThePacketTimeEvenWhenDropped)
 {
-    CMOOSMsg Null;
-    Null.m_dfVal = 12.5;
-    MOOSMSG_LIST List = Notifications("AB");
-    List.push_front(Null);
-    ASSERT_TRUE(FillFrom(PacketBytesOf(List)));
+    ASSERT_TRUE(FillFrom(PacketBytesOf(WithNullMessage(true))));
     double dfTime = -7;
     EXPECT_TRUE(ReadInto(true, &dfTime));
     EXPECT_EQ(dfTime, 12.5);
@@ -129,11 +135,7 @@ TEST_F(PacketTest, LeadingNullMessageCarriesThePacketTimeEvenWhenDropped)
 
 TEST_F(PacketTest, NullMessageElsewhereIsNeverThePacketTime)
 {
-    CMOOSMsg Null;
-    Null.m_dfVal = 12.5;
-    MOOSMSG_LIST List = Notifications("AB");
-    List.push_back(Null);
-    ASSERT_TRUE(FillFrom(PacketBytesOf(List)));
+    ASSERT_TRUE(FillFrom(PacketBytesOf(WithNullMessage(false))));
     double dfTime = -7;
     EXPECT_TRUE(ReadInto(false, &dfTime));
     EXPECT_EQ(dfTime, -7);

@@ -85,6 +85,7 @@ inline void CMOOSMsg::Room(int nBytes, const char* sWhich) const
         ThrowOutOfSpace(sWhich);
 }
 
+// A char is one byte, which no byte order changes.
 template <class T> inline void CMOOSMsg::PutNumber(T Val)
 {
     Room(sizeof(T), kWriteOutOfSpace);
@@ -99,19 +100,7 @@ template <class T> inline void CMOOSMsg::TakeNumber(T& Val)
     m_pSerializeBuffer += sizeof(T);
 }
 
-template <> inline void CMOOSMsg::PutNumber<char>(char cVal)
-{
-    Room(1, kWriteOutOfSpace);
-    *m_pSerializeBuffer++ = static_cast<unsigned char>(cVal);
-}
-
-template <> inline void CMOOSMsg::TakeNumber<char>(char& cVal)
-{
-    Room(1, kReadOutOfSpace);
-    cVal = static_cast<char>(*m_pSerializeBuffer++);
-}
-
-inline void CMOOSMsg::PutText(const std::string& sVal)
+inline void CMOOSMsg::Put(const std::string& sVal)
 {
     // A string no int can count cannot travel.
     if (sVal.size() > static_cast<std::size_t>(INT_MAX))
@@ -124,7 +113,7 @@ inline void CMOOSMsg::PutText(const std::string& sVal)
     m_pSerializeBuffer += nSize;
 }
 
-inline void CMOOSMsg::TakeText(std::string& sVal)
+inline void CMOOSMsg::Take(std::string& sVal)
 {
     int nSize = 0;
     TakeNumber<int>(nSize);
@@ -161,7 +150,7 @@ CMOOSMsg& CMOOSMsg::operator<<(char& cVal)
 
 CMOOSMsg& CMOOSMsg::operator<<(std::string& sVal)
 {
-    PutText(sVal);
+    Put(sVal);
     return *this;
 }
 
@@ -185,42 +174,26 @@ CMOOSMsg& CMOOSMsg::operator>>(char& cVal)
 
 CMOOSMsg& CMOOSMsg::operator>>(std::string& sVal)
 {
-    TakeText(sVal);
+    Take(sVal);
     return *this;
 }
 
 // ---------------------------------------------------------------------------
 // Byte form.
 
-void CMOOSMsg::WriteFields()
+template <class Visitor> inline void CMOOSMsg::ForEachField(Visitor Visit)
 {
-    PutNumber<int>(m_nID);
-    PutNumber<char>(m_cMsgType);
-    PutNumber<char>(m_cDataType);
-    PutText(m_sSrc);
-    PutText(m_sSrcAux);
-    PutText(m_sOriginatingCommunity);
-    PutText(m_sKey);
-    PutNumber<double>(m_dfTime);
-    PutNumber<double>(m_dfVal);
-    PutNumber<double>(m_dfVal2);
-    PutText(m_sVal);
-}
-
-void CMOOSMsg::ReadFields()
-{
-    TakeNumber<int>(m_nLength);
-    TakeNumber<int>(m_nID);
-    TakeNumber<char>(m_cMsgType);
-    TakeNumber<char>(m_cDataType);
-    TakeText(m_sSrc);
-    TakeText(m_sSrcAux);
-    TakeText(m_sOriginatingCommunity);
-    TakeText(m_sKey);
-    TakeNumber<double>(m_dfTime);
-    TakeNumber<double>(m_dfVal);
-    TakeNumber<double>(m_dfVal2);
-    TakeText(m_sVal);
+    Visit(m_nID);
+    Visit(m_cMsgType);
+    Visit(m_cDataType);
+    Visit(m_sSrc);
+    Visit(m_sSrcAux);
+    Visit(m_sOriginatingCommunity);
+    Visit(m_sKey);
+    Visit(m_dfTime);
+    Visit(m_dfVal);
+    Visit(m_dfVal2);
+    Visit(m_sVal);
 }
 
 int CMOOSMsg::Serialize(unsigned char* pBuffer, int nBufferLen, bool bToStream)
@@ -232,13 +205,14 @@ int CMOOSMsg::Serialize(unsigned char* pBuffer, int nBufferLen, bool bToStream)
     {
         if (!bToStream)
         {
-            ReadFields();
+            TakeNumber<int>(m_nLength);
+            ForEachField([this](auto& Field) { Take(Field); });
             return m_nLength;
         }
         // The length field goes in last, once the length is known. Moving the
         // cursor past it is not room-tested: the first field's test is.
         m_pSerializeBuffer += sizeof(int);
-        WriteFields();
+        ForEachField([this](auto& Field) { Put(Field); });
         m_nLength = static_cast<int>(m_pSerializeBuffer - m_pSerializeBufferStart);
         m_pSerializeBuffer = m_pSerializeBufferStart;
         PutNumber<int>(m_nLength);

@@ -160,10 +160,17 @@ private:
     void Room(int nBytes, const char* sWhich) const;
     template <class T> void PutNumber(T Val);
     template <class T> void TakeNumber(T& Val);
-    void PutText(const std::string& sVal);
-    void TakeText(std::string& sVal);
-    void WriteFields();
-    void ReadFields();
+    void Put(int nVal) { PutNumber<int>(nVal); }
+    void Put(char cVal) { PutNumber<char>(cVal); }
+    void Put(double dfVal) { PutNumber<double>(dfVal); }
+    void Put(const std::string& sVal);
+    void Take(int& nVal) { TakeNumber<int>(nVal); }
+    void Take(char& cVal) { TakeNumber<char>(cVal); }
+    void Take(double& dfVal) { TakeNumber<double>(dfVal); }
+    void Take(std::string& sVal);
+    // Hands every field after the length field to Visit, in wire order: the
+    // one place that order is written down, for both directions.
+    template <class Visitor> void ForEachField(Visitor Visit);
 };
 
 // Messages by value: mail boxes, fetched batches and packet contents.
