@@ -213,9 +213,4 @@ TEST_F(CommObjectTest, SendingToAGonePeerFails)
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(sReason, "CMOOSCommObject::SendPkt() Failed Tx");
 }
-
-TEST(CommObject, SocketsNeedNoInitialisation)
-{
-    EXPECT_TRUE(CMOOSCommObject().SocketsInit());
-}
 } // namespace

@@ -308,12 +308,4 @@ TEST(ByteOrder, HelpersWriteLittleEndianAndSwapReverses)
     EXPECT_EQ(SwapByteOrder<double>(SwapByteOrder<double>(2.5)), 2.5);
 }
 
-TEST(MessageOrder, TimeSorterPutsOldestFirst)
-{
-    MOOSMSG_LIST Mail = {CMOOSMsg(MOOS_NOTIFY, "c", 1.0, 3.0), CMOOSMsg(MOOS_NOTIFY, "a", 1.0, 1.0),
-                         CMOOSMsg(MOOS_NOTIFY, "b", 1.0, 2.0)};
-    Mail.sort(MOOSMsgTimeSorter);
-    EXPECT_EQ(Mail.front().GetKey(), "a");
-    EXPECT_EQ(Mail.back().GetKey(), "c");
-}
 } // namespace
