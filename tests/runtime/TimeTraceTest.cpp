@@ -7,9 +7,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <pthread.h>
 #include <pty.h>
-#include <regex>
 #include <sys/time.h>
 #include <termios.h>
 #include <thread>
@@ -268,17 +268,30 @@ using ConsoleTest = TimeBaseTest;
 TEST_F(ConsoleTest, DateHasTheCtimeForm)
 {
     std::string sDate = MOOSGetDate();
-    EXPECT_TRUE(std::regex_match(
-        sDate, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3][0-9] \\d\\d:\\d\\d:\\d\\d \\d{4}\n")))
-        << sDate;
+    ASSERT_EQ(sDate.size(), 25u) << sDate;
+    EXPECT_EQ(sDate.back(), '\n');
+    tm Parsed = {};
+    const char* pEnd = strptime(sDate.c_str(), "%a %b %e %H:%M:%S %Y", &Parsed);
+    ASSERT_NE(pEnd, nullptr) << sDate;
+    EXPECT_STREQ(pEnd, "\n");
+    EXPECT_EQ(sDate[8] == ' ', Parsed.tm_mday < 10) << "single-digit days are space-aligned";
 }
 
 TEST_F(ConsoleTest, TimeStampHasDayMonthYearHourMinute)
 {
     std::string sStamp = MOOSGetTimeStampString();
-    EXPECT_TRUE(std::regex_match(
-        sStamp, std::regex("_[1-9][0-9]?_(1[0-2]|[1-9])_\\d{4}_____[0-2]\\d_[0-5]\\d")))
+    int nDay = 0, nMonth = 0, nYear = 0, nEnd = 0;
+    char sHour[3] = {}, sMinute[3] = {};
+    ASSERT_EQ(sscanf(sStamp.c_str(), "_%d_%d_%d_____%2[0-9]_%2[0-9]%n", &nDay, &nMonth, &nYear,
+                     sHour, sMinute, &nEnd),
+              5)
         << sStamp;
+    EXPECT_EQ(static_cast<std::size_t>(nEnd), sStamp.size()) << sStamp;
+    EXPECT_EQ(sStamp.substr(1, std::to_string(nDay).size()), std::to_string(nDay));
+    EXPECT_TRUE(nMonth >= 1 && nMonth <= 12);
+    EXPECT_GE(nYear, 2000);
+    EXPECT_EQ(std::string(sHour).size(), 2u);
+    EXPECT_EQ(std::string(sMinute).size(), 2u);
 }
 
 TEST_F(ConsoleTest, ProgressBarShowsTheFractionAndAsterisks)

@@ -54,31 +54,23 @@ bool CMOOSThread::Start(bool bDetach)
     // A thread whose callback returned by itself is reaped before a new one is
     // made, so that no thread is ever left unjoined.
     WaitForThreadEnd();
-    {
-        std::lock_guard<CMOOSLock> Guard(m_Lock);
-        m_bRunning = true;
-        m_bQuitRequested = false;
-        m_bThreadEnded = false;
-        m_bDetached = bDetach;
-        m_bThreadOutstanding = true;
-    }
+
+    // Held while the thread is made, so that the new thread (which takes the
+    // lock first) never sees the flags or the handle half set.
+    std::lock_guard<CMOOSLock> Guard(m_Lock);
     pthread_attr_t Attributes;
     pthread_attr_init(&Attributes);
     if (bDetach)
         pthread_attr_setdetachstate(&Attributes, PTHREAD_CREATE_DETACHED);
-    pthread_t hThread;
-    int nResult = pthread_create(&hThread, &Attributes, &CMOOSThread::CallbackProc, this);
+    int nResult = pthread_create(&m_hThread, &Attributes, &CMOOSThread::CallbackProc, this);
     pthread_attr_destroy(&Attributes);
-
-    std::lock_guard<CMOOSLock> Guard(m_Lock);
     if (nResult != 0)
-    {
-        m_bRunning = false;
-        m_bThreadOutstanding = false;
-        m_bThreadEnded = true;
         return false;
-    }
-    m_hThread = hThread;
+    m_bRunning = true;
+    m_bQuitRequested = false;
+    m_bThreadEnded = false;
+    m_bDetached = bDetach;
+    m_bThreadOutstanding = true;
     return true;
 }
 
