@@ -209,8 +209,10 @@ int CMOOSMsg::Serialize(unsigned char* pBuffer, int nBufferLen, bool bToStream)
             ForEachField([this](auto& Field) { Take(Field); });
             return m_nLength;
         }
-        // The length field goes in last, once the length is known. Moving the
-        // cursor past it is not room-tested: the first field's test is.
+        // The length field goes in last, once the length is known; its room is
+        // tested before the cursor moves past it, so the cursor never leaves
+        // the buffer.
+        Room(sizeof(int), kWriteOutOfSpace);
         m_pSerializeBuffer += sizeof(int);
         ForEachField([this](auto& Field) { Put(Field); });
         m_nLength = static_cast<int>(m_pSerializeBuffer - m_pSerializeBufferStart);
