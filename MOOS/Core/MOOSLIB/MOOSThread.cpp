@@ -164,7 +164,9 @@ void CMOOSThread::WaitForThreadEnd()
             return;
         }
     }
-    int nResult = pthread_join(hThread, nullptr);
+    // Joining oneself is refused up front: not every threads library reports
+    // it rather than blocking for ever.
+    int nResult = pthread_equal(hThread, pthread_self()) ? EDEADLK : pthread_join(hThread, nullptr);
     if (nResult != 0)
         TraceJoinError(nResult);
     std::lock_guard<CMOOSLock> Guard(m_Lock);
