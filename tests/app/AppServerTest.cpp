@@ -199,3 +199,55 @@ TEST_F(AppServer, RunReturnsWithTheClientClosed)
     EXPECT_FALSE(app.comms.IsConnected());
     EXPECT_TRUE(server.WaitForClientGone("Probe", 10.0));
 }
+
+class AppServerMail : public AppServer
+{
+protected:
+    // Sends A stamped now and then B stamped a second earlier, in one packet
+    // of the commander, until the probe got both in one batch; answers that
+    // batch's keys in the order the probe saw them.
+    std::vector<std::string> BatchOfAThenOlderB()
+    {
+        app.AddMOOSVariable("a", "A", "", 0.0);
+        app.AddMOOSVariable("b", "B", "", 0.0);
+        app.registerOnConnect = true;
+        ConnectCommander();
+        EXPECT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("B"); }));
+        EXPECT_TRUE(server.WaitForClient("Probe", 10.0));
+        std::vector<std::string> batch;
+        for (int attempt = 0; attempt < 5 && batch.empty(); ++attempt)
+        {
+            const double now = MOOSTime();
+            commander.Notify("A", 1.0, now);
+            commander.Notify("B", 2.0, now - 1.0);
+            WaitUntil([&] { return !(batch = app.BatchWith({"A", "B"})).empty(); }, 2.0);
+        }
+        return batch;
+    }
+};
+
+TEST_F(AppServerMail, MailIsHandedOverOldestFirst)
+{
+    BackgroundRun run(app, "Probe", Mission());
+    EXPECT_EQ(BatchOfAThenOlderB(), (std::vector<std::string>{"B", "A"}));
+}
+
+TEST_F(AppServerMail, MailKeepsArrivalOrderWhenSortingIsOff)
+{
+    BackgroundRun run(app, "Probe", Mission("SortMailByTime = false"));
+    EXPECT_EQ(BatchOfAThenOlderB(), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST_F(AppServer, MailCallBackRunsThePassesOnTheClientThread)
+{
+    app.UseMailCallBack();
+    BackgroundRun run(app, "Probe", Mission());
+    ASSERT_TRUE(WaitUntil([&] { return app.iterations > 2; }));
+    EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "MOOSName=Probe,"));
+    {
+        std::lock_guard<std::mutex> guard(app.lock);
+        EXPECT_NE(app.iterateThread, run.worker.get_id());
+    }
+    run.Stop();
+    EXPECT_TRUE(run.result);
+}

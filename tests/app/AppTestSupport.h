@@ -6,6 +6,7 @@
 #include "MOOSLIB/MOOSApp.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -81,6 +82,10 @@ public:
     bool Iterate() override
     {
         ++iterations;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            iterateThread = std::this_thread::get_id();
+        }
         if (onIterate)
             onIterate(*this);
         return true;
@@ -105,8 +110,11 @@ public:
     bool OnNewMail(MOOSMSG_LIST& mail) override
     {
         std::lock_guard<std::mutex> guard(lock);
+        std::vector<std::string> keys;
         for (const CMOOSMsg& msg : mail)
-            mailKeys.push_back(msg.GetKey());
+            keys.push_back(msg.GetKey());
+        batches.push_back(keys);
+        mailKeys.insert(mailKeys.end(), keys.begin(), keys.end());
         if (updateVariables)
             UpdateMOOSVariables(mail);
         return true;
@@ -128,6 +136,21 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         return mailKeys;
     }
+    // The first batch of mail that held every one of the keys, in its order
+    // (empty when none did).
+    std::vector<std::string> BatchWith(const std::vector<std::string>& wanted)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto& batch : batches)
+        {
+            size_t found = 0;
+            for (const std::string& key : wanted)
+                found += std::count(batch.begin(), batch.end(), key) > 0;
+            if (found == wanted.size())
+                return batch;
+        }
+        return {};
+    }
 
     std::function<void(ProbeApp&)> onIterate;
     bool startUpResult = true;
@@ -142,6 +165,8 @@ public:
     std::mutex lock;
     std::vector<std::string> commands;
     std::vector<std::string> mailKeys;
+    std::vector<std::vector<std::string>> batches;
+    std::thread::id iterateThread;
 };
 
 // Runs an application's Run on a thread of its own; joins after asking it to
