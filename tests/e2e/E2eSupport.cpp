@@ -1,0 +1,466 @@
+#include "E2eSupport.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace e2e
+{
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + timeout;
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Program(const std::string& name)
+{
+    return std::string(MOOS_BIN_DIR) + "/" + name;
+}
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/moos-e2e-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+namespace
+{
+std::vector<char*> Pointers(const std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    for (const std::string& text : texts)
+        pointers.push_back(const_cast<char*>(text.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+std::string NameOf(const std::string& entry)
+{
+    return entry.substr(0, entry.find('='));
+}
+
+// The parent's environment with the entries of extra put in place of those
+// of the same names.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> env(extra);
+    for (char** entry = environ; *entry != nullptr; ++entry)
+    {
+        bool replaced = false;
+        for (const std::string& mine : extra)
+            replaced = replaced || NameOf(mine) == NameOf(*entry);
+        if (!replaced)
+            env.emplace_back(*entry);
+    }
+    return env;
+}
+} // namespace
+
+Process::Process(const std::vector<std::string>& args, const Options& options)
+{
+    const std::string out = (dir / "stdout").string();
+    const std::string err = (dir / "stderr").string();
+    const std::vector<std::string> env = ChildEnvironment(options.env);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // The test's own sockets (an in-process server's listener) must not live
+    // on in the children, or a restarted server could not bind its port.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!options.cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+    std::vector<char*> argv = Pointers(args);
+    std::vector<char*> envp = Pointers(env);
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+Process::~Process()
+{
+    Stop();
+}
+
+std::string Process::Stdout() const
+{
+    return ReadFile(dir / "stdout");
+}
+
+std::string Process::Stderr() const
+{
+    return ReadFile(dir / "stderr");
+}
+
+std::string Process::FirstLine()
+{
+    std::string out;
+    WaitFor(
+        [&]
+        {
+            out = Stdout();
+            return out.find('\n') != std::string::npos || !Running();
+        });
+    const std::size_t end = out.find('\n');
+    return end == std::string::npos ? std::string() : out.substr(0, end);
+}
+
+void Process::Signal(int sig)
+{
+    if (Running())
+        ::kill(pid, sig);
+}
+
+bool Process::Running()
+{
+    if (pid <= 0 || reaped)
+        return false;
+    int result;
+    do
+        result = ::waitpid(pid, &status, WNOHANG);
+    while (result < 0 && errno == EINTR);
+    reaped = result == pid || result < 0;
+    return !reaped;
+}
+
+std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout)
+{
+    WaitFor([this] { return !Running(); }, timeout);
+    if (Running() || !reaped || !WIFEXITED(status))
+        return std::nullopt;
+    return WEXITSTATUS(status);
+}
+
+void Process::Stop()
+{
+    if (!Running())
+        return;
+    ::kill(pid, SIGTERM);
+    if (WaitFor([this] { return !Running(); }, std::chrono::seconds(5)))
+        return;
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
+    {
+    }
+    reaped = true;
+}
+
+namespace
+{
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The server writes control bytes as \xHH with upper-case digits.
+std::string Unescaped(const std::string& text)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        const bool escape = text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() &&
+                            HexDigit(text[i + 2]) >= 0 && HexDigit(text[i + 3]) >= 0;
+        if (!escape)
+        {
+            bytes += text[i];
+            continue;
+        }
+        bytes += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+        i += 3;
+    }
+    return bytes;
+}
+} // namespace
+
+bool ParseLogLine(const std::string& line, LoggedNotification& entry)
+{
+    const std::size_t afterTime = line.find(' ');
+    if (afterTime == std::string::npos || afterTime == 0)
+        return false;
+    const std::size_t afterSource = line.find(' ', afterTime + 1);
+    if (afterSource == std::string::npos)
+        return false;
+    const std::size_t afterKey = line.find(' ', afterSource + 1);
+    if (afterKey == std::string::npos)
+        return false;
+    char* end = nullptr;
+    const std::string time = line.substr(0, afterTime);
+    entry.time = std::strtod(time.c_str(), &end);
+    if (*end != '\0')
+        return false;
+    entry.source = line.substr(afterTime + 1, afterSource - afterTime - 1);
+    entry.key = line.substr(afterSource + 1, afterKey - afterSource - 1);
+    entry.value = Unescaped(line.substr(afterKey + 1));
+    return true;
+}
+
+std::vector<LoggedNotification> ParseLog(const std::string& text)
+{
+    std::vector<LoggedNotification> entries;
+    std::istringstream in(text);
+    LoggedNotification entry;
+    for (std::string line; std::getline(in, line);)
+        if (ParseLogLine(line, entry))
+            entries.push_back(entry);
+    return entries;
+}
+
+std::vector<LoggedNotification> LogCapture::Entries() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return entries;
+}
+
+std::vector<LoggedNotification> LogCapture::From(const std::string& source) const
+{
+    std::vector<LoggedNotification> found;
+    for (const LoggedNotification& entry : Entries())
+        if (entry.source == source)
+            found.push_back(entry);
+    return found;
+}
+
+std::vector<LoggedNotification> LogCapture::From(const std::string& source,
+                                                 const std::string& key) const
+{
+    std::vector<LoggedNotification> found;
+    for (const LoggedNotification& entry : From(source))
+        if (entry.key == key)
+            found.push_back(entry);
+    return found;
+}
+
+std::size_t LogCapture::Count(const std::string& source, const std::string& key) const
+{
+    return From(source, key).size();
+}
+
+bool LogCapture::WaitForCount(const std::string& source, const std::string& key,
+                              std::size_t count) const
+{
+    return WaitFor([&] { return Count(source, key) >= count; });
+}
+
+LogCapture::int_type LogCapture::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    std::lock_guard<std::mutex> guard(lock);
+    AppendLocked(&byte, 1);
+    return c;
+}
+
+std::streamsize LogCapture::xsputn(const char* text, std::streamsize size)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    AppendLocked(text, static_cast<std::size_t>(size));
+    return size;
+}
+
+void LogCapture::AppendLocked(const char* text, std::size_t size)
+{
+    partial.append(text, size);
+    for (std::size_t end; (end = partial.find('\n')) != std::string::npos;)
+    {
+        LoggedNotification entry;
+        if (ParseLogLine(partial.substr(0, end), entry))
+            entries.push_back(entry);
+        partial.erase(0, end + 1);
+    }
+}
+
+LocalServerOptions TestServer::OptionsFor(LogCapture& log, double warp)
+{
+    LocalServerOptions options;
+    options.Log = &log.Stream();
+    options.TimeWarp = warp;
+    return options;
+}
+
+TestServer::TestServer(double warp) : server(OptionsFor(log, warp))
+{
+    if (!server.Start("127.0.0.1", 0))
+        throw std::runtime_error("test server: " + server.GetError());
+    port = server.GetPort();
+}
+
+TestServer::~TestServer()
+{
+    server.Stop();
+}
+
+void TestServer::Restart()
+{
+    server.Stop();
+    if (!server.Start("127.0.0.1", port))
+        throw std::runtime_error("test server restart: " + server.GetError());
+}
+
+std::string MissionText(int port, const std::vector<std::string>& names,
+                        const std::vector<std::string>& keys, double warp)
+{
+    std::string text = "ServerHost = localhost\nServerPort = " + std::to_string(port) + "\n";
+    if (warp != 1.0)
+        text += "MOOSTimeWarp = " + std::to_string(warp) + "\n";
+    for (const std::string& name : names)
+    {
+        text += "\nProcessConfig = " + name + "\n{\n";
+        for (const std::string& key : keys)
+            text += "    " + key + "\n";
+        text += "}\n";
+    }
+    return text;
+}
+
+namespace
+{
+std::string MakePipe(const TempDir& dir)
+{
+    const std::string path = (dir / "replay.pipe").string();
+    if (::mkfifo(path.c_str(), 0600) != 0)
+        throw std::runtime_error("cannot make the pipe " + path);
+    return path;
+}
+} // namespace
+
+// --fast: SensorSim writes each line as soon as it has read it from the pipe,
+// so the pace is the test's.
+ReplayFeed::ReplayFeed(const TempDir& dir)
+    : sim({Program("SensorSim"), "--replay", MakePipe(dir), "--fast"})
+{
+    if (OpenWriter(dir / "replay.pipe"))
+        device = sim.FirstLine();
+}
+
+ReplayFeed::~ReplayFeed()
+{
+    End();
+}
+
+bool ReplayFeed::OpenWriter(const std::filesystem::path& pipe)
+{
+    // A non-blocking open of a pipe's writing end fails until a reader has
+    // it open, so the wait stays bounded when SensorSim fails to start.
+    WaitFor(
+        [&]
+        {
+            writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            return writer >= 0 || !sim.Running();
+        });
+    if (writer < 0)
+        return false;
+    ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) & ~O_NONBLOCK);
+    return true;
+}
+
+bool ReplayFeed::Write(const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (writer >= 0 && done < bytes.size())
+    {
+        const ssize_t n = ::write(writer, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return writer >= 0;
+}
+
+void ReplayFeed::End()
+{
+    if (writer >= 0)
+        ::close(writer);
+    writer = -1;
+}
+
+bool FeedInStep(ReplayFeed& feed, const LogCapture& log, const std::vector<std::string>& lines,
+                const std::string& source, const std::string& key, std::size_t groupSize)
+{
+    const std::size_t before = log.Count(source, key);
+    for (std::size_t sent = 0; sent < lines.size();)
+    {
+        const std::size_t end = std::min(lines.size(), sent + groupSize);
+        std::string group;
+        for (; sent < end; ++sent)
+            group += lines[sent];
+        if (!feed.Write(group) || !log.WaitForCount(source, key, before + sent))
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ReadCaptureLines(const std::filesystem::path& path)
+{
+    const std::string text = ReadFile(path);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();)
+    {
+        const std::size_t end = text.find("\r\n", start);
+        const std::size_t next = end == std::string::npos ? text.size() : end + 2;
+        lines.push_back(text.substr(start, next - start));
+        start = next;
+    }
+    return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line;
+    return text;
+}
+
+std::filesystem::path CaptureDir()
+{
+    return std::filesystem::path(MOOS_SHARED_DIR) / "captures" / "nmea";
+}
+} // namespace e2e

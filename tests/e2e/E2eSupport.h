@@ -1,0 +1,229 @@
+// The harness of the end-to-end tests: the real programs (SensorSim, Vantor,
+// Dirkel, LocalServer) run as child processes, with a server in process
+// where the tests need to stop and start it or read its log line by line.
+//
+// Every object here owns what it started: a Process is stopped and reaped by
+// its destructor, a TempDir is removed with its contents, a TestServer is
+// stopped. Waits are bounded polls; the bounds are generous because the
+// sanitizer builds run everything several times slower.
+//
+// Threads: the objects belong to the test's thread, except LogCapture, whose
+// stream is written by the server's connection threads while the test reads
+// the entries.
+#ifndef TESTS_E2E_E2ESUPPORT_H
+#define TESTS_E2E_E2ESUPPORT_H
+
+#include "LocalServer.h"
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+namespace e2e
+{
+// How long a test waits for something that must happen.
+constexpr std::chrono::milliseconds kMustHappen{20000};
+
+// Polls done every few milliseconds until it holds or timeout passes;
+// returns its last answer.
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = kMustHappen);
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& text);
+
+// The path of a program built beside the tests.
+std::string Program(const std::string& name);
+
+// A temporary folder, removed with everything in it.
+class TempDir
+{
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path; }
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+
+private:
+    std::filesystem::path path;
+};
+
+// A program run as a child process, standard input from /dev/null, standard
+// output and error into files of its own. The destructor stops a program
+// that still runs (SIGTERM, then SIGKILL after a few seconds) and reaps it,
+// so no test leaves a child behind on any path.
+class Process
+{
+public:
+    struct Options
+    {
+        // "NAME=value" entries; they replace the parent's entries of the same
+        // names, the rest of the parent's environment is passed on.
+        std::vector<std::string> env;
+        // Working folder of the child; empty for the test's own.
+        std::filesystem::path cwd;
+    };
+
+    explicit Process(const std::vector<std::string>& args, const Options& options = {});
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Started() const { return pid > 0; }
+    pid_t Pid() const { return pid; }
+    std::string Stdout() const;
+    std::string Stderr() const;
+    // The first line of standard output without its newline, once written;
+    // empty when none came within the bound or the program ended first.
+    std::string FirstLine();
+
+    void Signal(int sig);
+    // Whether the program still runs (reaps it when it has ended).
+    bool Running();
+    // The exit status once the program has ended by itself within timeout;
+    // nothing when it still runs or was ended by a signal.
+    std::optional<int> WaitExit(std::chrono::milliseconds timeout = kMustHappen);
+    // Stops the program (SIGTERM, then SIGKILL) and reaps it.
+    void Stop();
+
+private:
+    TempDir dir;
+    pid_t pid = -1;
+    bool reaped = false;
+    int status = 0;
+};
+
+// One line of LocalServer's notification log, "<time> <source> <key>
+// <value>", with the value's \xHH escapes turned back into their bytes.
+struct LoggedNotification
+{
+    double time = 0.0;
+    std::string source;
+    std::string key;
+    std::string value;
+};
+
+// Parses one log line without its newline; false for any other line.
+bool ParseLogLine(const std::string& line, LoggedNotification& entry);
+// The notifications among the lines of a program's standard output.
+std::vector<LoggedNotification> ParseLog(const std::string& text);
+
+// The notification log of an in-process server: a stream whose lines are
+// parsed as they are completed. Write access comes from the server's threads
+// through Stream(); the readers take copies under the same lock.
+class LogCapture : private std::streambuf
+{
+public:
+    LogCapture() : stream(this) {}
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::ostream& Stream() { return stream; }
+
+    std::vector<LoggedNotification> Entries() const;
+    // The entries of one source, and of one source and key, in log order.
+    std::vector<LoggedNotification> From(const std::string& source) const;
+    std::vector<LoggedNotification> From(const std::string& source, const std::string& key) const;
+    std::size_t Count(const std::string& source, const std::string& key) const;
+    // Waits until at least count entries of source and key are logged.
+    bool WaitForCount(const std::string& source, const std::string& key, std::size_t count) const;
+
+private:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* text, std::streamsize size) override;
+    // Appends under the lock held by the caller.
+    void AppendLocked(const char* text, std::size_t size);
+
+    mutable std::mutex lock;
+    std::string partial;
+    std::vector<LoggedNotification> entries;
+    std::ostream stream;
+};
+
+// A LocalServer in process on a free loopback port, its log captured. Its
+// clock runs at warp, which must be the clients' "MOOSTimeWarp": a client
+// takes its clock skew from the server.
+class TestServer
+{
+public:
+    explicit TestServer(double warp = 1.0);
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    int Port() const { return port; }
+    CLocalServer& Core() { return server; }
+    const LogCapture& Log() const { return log; }
+    // Stops the server, dropping every connection, and starts it again on
+    // the same port; the log is kept.
+    void Restart();
+
+private:
+    static LocalServerOptions OptionsFor(LogCapture& log, double warp);
+
+    LogCapture log;
+    CLocalServer server;
+    int port = 0;
+};
+
+// A mission file for the server at port: "ServerHost = localhost", the
+// port, the time warp unless it is 1, then a block per name with keys, one
+// "Key = value" a line.
+std::string MissionText(int port, const std::vector<std::string>& names,
+                        const std::vector<std::string>& keys, double warp = 1.0);
+
+// SensorSim replaying lines that the test hands it through a named pipe, so
+// that the test decides when each group of lines reaches the device.
+class ReplayFeed
+{
+public:
+    explicit ReplayFeed(const TempDir& dir);
+    ~ReplayFeed();
+    ReplayFeed(const ReplayFeed&) = delete;
+    ReplayFeed& operator=(const ReplayFeed&) = delete;
+
+    // The device path of SensorSim's pseudo-terminal; empty when it did not
+    // start.
+    const std::string& Device() const { return device; }
+    // Hands bytes to SensorSim, which writes them to the device line by line.
+    bool Write(const std::string& bytes);
+    // Ends the replay: SensorSim lets the reader take the last lines and
+    // closes the device.
+    void End();
+    Process& Sim() { return sim; }
+
+private:
+    // Opens the pipe's writing end once SensorSim has its reading end open.
+    bool OpenWriter(const std::filesystem::path& pipe);
+
+    Process sim;
+    int writer = -1;
+    std::string device;
+};
+
+// Hands lines to feed in groups of at most groupSize and waits after each
+// group until the server has logged one notification of key from source per
+// line so far (each bridge publishes that key once for every line it reads).
+// False when a group is not taken or not published within the bound.
+bool FeedInStep(ReplayFeed& feed, const LogCapture& log, const std::vector<std::string>& lines,
+                const std::string& source, const std::string& key, std::size_t groupSize);
+
+// The lines of a capture file, each with its CR LF.
+std::vector<std::string> ReadCaptureLines(const std::filesystem::path& path);
+// The lines joined into one text.
+std::string Joined(const std::vector<std::string>& lines);
+// The folder of the GPS captures (which may not exist on this machine).
+std::filesystem::path CaptureDir();
+} // namespace e2e
+
+#endif
