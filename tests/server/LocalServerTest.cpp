@@ -133,7 +133,7 @@ TEST_F(LocalServerTest, AllowListRefusesEveryOtherName)
     auto pIntruder = Connect();
     std::string sReason = RefusalOf(*pIntruder, {Hello("Intruder")});
     EXPECT_NE(sReason.find("\"Intruder\" is not allowed"), std::string::npos) << sReason;
-    Join("Vantor");
+    auto pVantor = Join("Vantor");
     EXPECT_EQ(Server->GetClientNames(), std::vector<std::string>{"Vantor"});
 }
 
