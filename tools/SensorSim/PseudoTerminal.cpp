@@ -23,7 +23,7 @@ std::system_error SystemError(const std::string& what)
 
 PseudoTerminal::PseudoTerminal()
 {
-    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master < 0)
         throw SystemError("posix_openpt");
     if (::grantpt(master) != 0 || ::unlockpt(master) != 0)
@@ -34,7 +34,7 @@ PseudoTerminal::PseudoTerminal()
     }
     char name[128];
     if (::ptsname_r(master, name, sizeof name) != 0 ||
-        (slave = ::open(name, O_RDWR | O_NOCTTY)) < 0)
+        (slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0)
     {
         const std::system_error error = SystemError("opening the pseudo-terminal's far end");
         close();

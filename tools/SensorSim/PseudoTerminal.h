@@ -11,7 +11,8 @@
 // Writes never block for good: the master is non-blocking and write waits a
 // bounded time for the kernel to take the bytes.
 //
-// Ownership and threads: owns both descriptors. One thread at a time.
+// Ownership and threads: owns both descriptors (closed on exec, so that a
+// child process cannot keep the pair alive). One thread at a time.
 // Errors of the system calls are thrown as std::system_error.
 #ifndef SENSORSIM_PSEUDOTERMINAL_H
 #define SENSORSIM_PSEUDOTERMINAL_H

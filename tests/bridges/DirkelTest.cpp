@@ -1,0 +1,84 @@
+#include "BridgeTestSupport.h"
+#include "Simulator.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+using bridgetest::Publications;
+
+class DirkelTest : public bridgetest::BridgeTest<CSimulator>
+{
+protected:
+    static std::string Parsed(const std::string& line)
+    {
+        std::string compassData = "untouched";
+        EXPECT_TRUE(ParseCompassLine(line, compassData)) << line;
+        return compassData;
+    }
+};
+
+TEST_F(DirkelTest, HeadingIsPublishedAndTheLineEchoedWithPoslano)
+{
+    const std::string line = "$C123.4P5.6R-7.8T20.0*2B\r\n";
+    const std::string printed = Feed(line);
+    EXPECT_EQ(app.published, (Publications{{"CompassData", "123.4"}}));
+    EXPECT_EQ(printed, line + "\nposlano\n");
+}
+
+TEST_F(DirkelTest, OtherLinesPublishTheLastTextAgainAndAreEchoed)
+{
+    Feed(":\r\n");
+    EXPECT_EQ(app.published, (Publications{{"CompassData", ""}}));
+    Feed("$C10.0P1R2\r\n");
+    const std::string printed = Feed("$HCHDT,10.0,T*1C\r\n");
+    EXPECT_EQ(app.published, (Publications{{"CompassData", "10.0"}}));
+    EXPECT_EQ(printed, "$HCHDT,10.0,T*1C\r\n\nposlano\n");
+}
+
+TEST_F(DirkelTest, TextEndsAtTheFirstP)
+{
+    EXPECT_EQ(Parsed("$CP1.0R2.0\r\n"), "");
+    EXPECT_EQ(Parsed("$C1PxP2P3\r\n"), "1");
+    EXPECT_EQ(Parsed("$C212.4P2.5R-14.0T28.4Mx107977.90My-79422.00Mz173.27*3A\r\n"), "212.4");
+}
+
+TEST_F(DirkelTest, LineWithoutPKeepsItsLineEnd)
+{
+    EXPECT_EQ(Parsed("$C328.3T22.3*1F\r\n"), "328.3T22.3*1F\r\n");
+    EXPECT_EQ(Parsed("$C\r\n"), "\r\n");
+}
+
+TEST_F(DirkelTest, OnlyALineStartingWithDollarCIsParsed)
+{
+    std::string compassData = "kept";
+    for (const char* line : {"$c123.4P1\r\n", "C123.4P1\r\n", " $C123.4P1\r\n", "$\r\n", ""})
+        EXPECT_FALSE(ParseCompassLine(line, compassData)) << line;
+    EXPECT_EQ(compassData, "kept");
+}
+
+TEST_F(DirkelTest, FailedReadIsRecordedAndEndsTheLoop)
+{
+    ExpectFailedReadEndsTheLoop();
+}
+
+TEST(DirkelCommandLineTest, DefaultProcessNameIsCompass)
+{
+    const char* argv[] = {"Dirkel", "c.moos", "Compass2", "extra"};
+    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 1, argv), "Mission.moos|Compass");
+    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 2, argv), "c.moos|Compass");
+    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 3, argv), "c.moos|Compass2");
+    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 4, argv), "Mission.moos|Compass");
+}
+
+TEST(DirkelProgramTest, DeviceThatCannotBeOpenedEndsWithOneLineAndStatusOne)
+{
+    bridgetest::ExpectMissingDeviceEndsWithOneLine("Dirkel", "DIRKEL_DEVICE");
+}
+
+TEST(DirkelProgramTest, ClosedDeviceEndsTheProgramWithStatusOne)
+{
+    bridgetest::ExpectHangUpEndsWithStatusOne("Dirkel", "DIRKEL_DEVICE", "Compass", "$C1.5P0R0\r\n",
+                                              "$C1.5P0R0\r\n\nposlano\n");
+}
+} // namespace

@@ -1,0 +1,206 @@
+#include "SensorLines.h"
+#include "SensorSimOptions.h"
+#include "SerialTestSupport.h"
+#include "SimpleSerial.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+
+namespace
+{
+// True when line is "$<body>*<two hex digits>" and they are the body's XOR.
+bool HasValidChecksum(const std::string& line)
+{
+    const std::size_t star = line.rfind('*');
+    if (line.empty() || line[0] != '$' || star == std::string::npos)
+        return false;
+    return WithChecksum(line.substr(1, star - 1)) == line;
+}
+
+std::string Field(const std::string& sentence, int index)
+{
+    std::size_t start = 0;
+    for (int i = 0; i < index; ++i)
+        start = sentence.find(',', start) + 1;
+    return sentence.substr(start, sentence.find_first_of(",*", start) - start);
+}
+
+TEST(SensorLinesTest, ChecksumMatchesRealDevices)
+{
+    EXPECT_EQ(WithChecksum("GPGGA,,,,,,0,,,,M,,M,,"), "$GPGGA,,,,,,0,,,,M,,M,,*66");
+    EXPECT_EQ(WithChecksum("C320.5P0.2R-18.3T19.0"), "$C320.5P0.2R-18.3T19.0*3C");
+}
+
+TEST(SensorLinesTest, GpsBurstsStartWithoutFixThenCarryAPosition)
+{
+    GpsReceiver receiver(2);
+    const auto now = std::chrono::system_clock::now();
+    for (int burst = 0; burst < 4; ++burst)
+    {
+        const std::vector<std::string> sentences = receiver.NextBurst(burst, now);
+        ASSERT_GE(sentences.size(), 4u);
+        EXPECT_EQ(sentences.front().compare(0, 7, "$GPGGA,"), 0);
+        EXPECT_EQ(sentences.back().compare(0, 7, "$GPRMC,"), 0);
+        for (const std::string& sentence : sentences)
+            EXPECT_TRUE(HasValidChecksum(sentence)) << sentence;
+        const std::string latitude = Field(sentences.front(), 2);
+        if (burst < 2)
+            EXPECT_EQ(latitude, "");
+        else
+            EXPECT_TRUE(std::regex_match(latitude, std::regex("48\\d\\d\\.\\d{4}"))) << latitude;
+    }
+}
+
+TEST(SensorLinesTest, GpsPositionMovesAlongTheTrack)
+{
+    GpsReceiver receiver(0);
+    const auto now = std::chrono::system_clock::now();
+    const std::string first = receiver.NextBurst(0, now).front();
+    const std::string later = receiver.NextBurst(30, now).front();
+    EXPECT_NE(Field(first, 2) + Field(first, 4), Field(later, 2) + Field(later, 4));
+    EXPECT_EQ(Field(later, 3), "N");
+    EXPECT_EQ(Field(later, 5), "E");
+}
+
+TEST(SensorLinesTest, CompassLinesFollowTheDocumentedFormat)
+{
+    CompassSensor compass;
+    const std::regex format(
+        "\\$C\\d{1,3}\\.\\dP-?\\d+\\.\\dR-?\\d+\\.\\dT\\d+\\.\\d\\*[0-9A-F]{2}");
+    for (double elapsed : {0.0, 7.3, 79.0, 5000.0})
+    {
+        const std::string line = compass.NextLine(elapsed);
+        EXPECT_TRUE(std::regex_match(line, format)) << line;
+        EXPECT_TRUE(HasValidChecksum(line)) << line;
+        EXPECT_LT(std::stod(line.substr(2)), 360.0) << line;
+    }
+    EXPECT_NE(compass.NextLine(0.0), compass.NextLine(10.0));
+}
+
+TEST(SensorLinesTest, TextLinesSplitAtAnyLineEnding)
+{
+    std::istringstream in("a\r\nb\nc\rd");
+    std::vector<std::string> lines;
+    for (std::string line; ReadTextLine(in, line);)
+        lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c", "d"}));
+}
+
+class SensorSimOptionsTest : public ::testing::Test
+{
+protected:
+    bool Parse(const std::vector<std::string>& args)
+    {
+        options = SensorSimOptions();
+        error.clear();
+        return ParseSensorSimOptions(args, options, error);
+    }
+    SensorSimOptions options;
+    std::string error;
+};
+
+TEST_F(SensorSimOptionsTest, ModeAndSettingsAreTaken)
+{
+    ASSERT_TRUE(Parse({"--replay", "f.nmea", "--fast", "--count", "5", "--hold", "--start-delay",
+                       "250", "--link", "/tmp/gps", "--baud", "4800"}));
+    EXPECT_EQ(options.mode, SensorSimOptions::Mode::Replay);
+    EXPECT_EQ(options.replayFile, "f.nmea");
+    EXPECT_TRUE(options.fast && options.hold);
+    EXPECT_EQ(options.count, 5);
+    EXPECT_EQ(options.startDelayMs, 250);
+    EXPECT_EQ(options.link, "/tmp/gps");
+    EXPECT_EQ(options.baud, 4800u);
+}
+
+TEST_F(SensorSimOptionsTest, BadCommandLinesAreRefusedWithAReason)
+{
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--gps", "--compass"},
+                                               {"--gps", "--count"},
+                                               {"--gps", "--count", "-1"},
+                                               {"--gps", "--rate", "0"},
+                                               {"--gps", "--rate", "fast"},
+                                               {"--compass", "--start-delay", "12x"},
+                                               {"--gps", "--frobnicate"}})
+    {
+        EXPECT_FALSE(Parse(args)) << ::testing::PrintToString(args);
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_TRUE(Parse({"--help"}));
+}
+
+class SensorSimProgramTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<serialtest::ChildProcess> Start(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), serialtest::Program("SensorSim"));
+        auto sim = std::make_unique<serialtest::ChildProcess>(args);
+        EXPECT_TRUE(sim->Started());
+        return sim;
+    }
+    std::vector<std::string> ReadLines(SimpleSerial& device, std::size_t count)
+    {
+        std::vector<std::string> lines;
+        while (lines.size() < count)
+            lines.push_back(device.readString());
+        return lines;
+    }
+};
+
+TEST_F(SensorSimProgramTest, GpsBurstsReachTheReaderWholeAndItEndsAfterTheCount)
+{
+    auto sim = Start({"--gps", "--fast", "--count", "3", "--no-fix", "1"});
+    SimpleSerial device(sim->FirstLine(), 19200);
+    const std::vector<std::string> lines = ReadLines(device, 4 + 5 + 5);
+    for (const std::string& line : lines)
+    {
+        ASSERT_GE(line.size(), 2u);
+        EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+        EXPECT_TRUE(HasValidChecksum(line.substr(0, line.size() - 2))) << line;
+    }
+    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(serialtest::LinesWith(sim->Stderr(), "14 lines written (3 $GPGGA").size(), 1u)
+        << sim->Stderr();
+}
+
+TEST_F(SensorSimProgramTest, ReplayWritesEveryLineWithCrLf)
+{
+    const std::string capture = std::string(MOOS_SHARED_DIR) + "/captures/nmea/motorola-t805.nmea";
+    if (!std::ifstream(capture))
+        GTEST_SKIP() << "capture " << capture << " is not there";
+    auto sim = Start({"--replay", capture, "--fast"});
+    SimpleSerial device(sim->FirstLine(), 19200);
+    const std::vector<std::string> lines = ReadLines(device, 50);
+    EXPECT_EQ(lines.front().compare(0, 7, "$GPGGA,"), 0);
+    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(serialtest::LinesWith(sim->Stderr(), "50 lines written (25 $GPGGA").size(), 1u)
+        << sim->Stderr();
+}
+
+TEST_F(SensorSimProgramTest, SigtermEndsItWithASummaryAndRemovesTheLink)
+{
+    serialtest::TempDir dir;
+    const std::string link = (dir.Path() / "compass").string();
+    auto sim = Start({"--compass", "--rate", "50", "--link", link});
+    ASSERT_FALSE(sim->FirstLine().empty());
+    SimpleSerial device(link, 19200);
+    EXPECT_EQ(device.readString().compare(0, 2, "$C"), 0);
+    sim->Signal(SIGTERM);
+    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(serialtest::LinesWith(sim->Stderr(), "lines written").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST_F(SensorSimProgramTest, NobodyReadingMakesItDropLinesInsteadOfHanging)
+{
+    auto sim = Start({"--compass", "--fast", "--count", "20000"});
+    EXPECT_EQ(sim->Wait(), 0);
+    const std::vector<std::string> summary = serialtest::LinesWith(sim->Stderr(), "dropped");
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_EQ(summary[0].find(" 0 dropped"), std::string::npos) << summary[0];
+}
+} // namespace

@@ -1,0 +1,195 @@
+#include "SimpleSerial.h"
+#include "PseudoTerminal.h"
+#include "SerialTestSupport.h"
+
+#include <boost/system/system_error.hpp>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <future>
+#include <memory>
+
+using serialtest::WaitFor;
+
+namespace
+{
+class SimpleSerialTest : public ::testing::Test
+{
+protected:
+    SimpleSerial& Open(unsigned baud = 19200)
+    {
+        reader = std::make_unique<SimpleSerial>(pty.farEndPath(), baud);
+        return *reader;
+    }
+
+    void Send(const std::string& bytes)
+    {
+        ASSERT_EQ(pty.write(bytes, std::chrono::seconds(5)), PseudoTerminal::WriteResult::Written);
+    }
+
+    // Sends bytes and waits until the kernel holds them all for the reader.
+    void SendAndSettle(const std::string& bytes)
+    {
+        const std::size_t before = pty.farEndPending();
+        Send(bytes);
+        ASSERT_TRUE(WaitFor([&] { return pty.farEndPending() == before + bytes.size(); }));
+    }
+
+    // For more than the kernel holds: the reader must drain it meanwhile.
+    std::future<PseudoTerminal::WriteResult> SendWhileReading(const std::string& bytes)
+    {
+        return std::async(std::launch::async,
+                          [this, bytes] { return pty.write(bytes, std::chrono::seconds(10)); });
+    }
+
+    std::vector<std::string> ReadLines(std::size_t count)
+    {
+        std::vector<std::string> lines;
+        while (lines.size() < count)
+            lines.push_back(reader->readString());
+        return lines;
+    }
+
+    static std::string Numbered(int n) { return "$GPGGA,line," + std::to_string(n) + "\r\n"; }
+
+    PseudoTerminal pty;
+    std::unique_ptr<SimpleSerial> reader;
+};
+
+TEST_F(SimpleSerialTest, LineIsReturnedWithItsCrLf)
+{
+    Open();
+    Send("$GPGGA,123519,4807.038,N\r\n");
+    EXPECT_EQ(reader->readString(), "$GPGGA,123519,4807.038,N\r\n");
+}
+
+TEST_F(SimpleSerialTest, LoneLineFeedOrCarriageReturnDoesNotEndALine)
+{
+    Open();
+    Send("a\nb\rc\r\n");
+    EXPECT_EQ(reader->readString(), "a\nb\rc\r\n");
+}
+
+TEST_F(SimpleSerialTest, EmptyLineIsJustItsLineEnd)
+{
+    Open();
+    Send("\r\nnext\r\n");
+    EXPECT_EQ(reader->readString(), "\r\n");
+    EXPECT_EQ(reader->readString(), "next\r\n");
+}
+
+TEST_F(SimpleSerialTest, LinesArrivingTogetherAreEachReturnedOnceInOrder)
+{
+    Open();
+    std::string burst;
+    for (int n = 0; n < 7; ++n)
+        burst += Numbered(n);
+    SendAndSettle(burst);
+    const std::vector<std::string> lines = ReadLines(7);
+    for (int n = 0; n < 7; ++n)
+        EXPECT_EQ(lines[n], Numbered(n));
+    EXPECT_EQ(reader->droppedLines(), 0u);
+}
+
+TEST_F(SimpleSerialTest, LineSplitAcrossReadsIsReturnedWhole)
+{
+    Open();
+    auto line = std::async(std::launch::async, [this] { return reader->readString(); });
+    for (const std::string part : {"$GPG", "GA,1\r", "\nrest"})
+    {
+        Send(part);
+        // The reader takes each part before the next is sent.
+        ASSERT_TRUE(WaitFor([&] { return pty.farEndPending() == 0; }));
+    }
+    EXPECT_EQ(line.get(), "$GPGGA,1\r\n");
+    Send("\r\n");
+    EXPECT_EQ(reader->readString(), "rest\r\n");
+}
+
+TEST_F(SimpleSerialTest, MissingDeviceThrowsTheSystemsError)
+{
+    try
+    {
+        SimpleSerial missing("/dev/no-such-serial-device", 19200);
+        FAIL() << "opened a missing device";
+    }
+    catch (const boost::system::system_error& e)
+    {
+        EXPECT_EQ(e.code().value(), ENOENT);
+    }
+}
+
+TEST_F(SimpleSerialTest, DeviceThatIsNoTerminalIsRefused)
+{
+    EXPECT_THROW(SimpleSerial("/dev/null", 19200), boost::system::system_error);
+}
+
+TEST_F(SimpleSerialTest, ClosedFarEndEndsReadingWithAnError)
+{
+    Open();
+    Send("whole\r\npartial");
+    EXPECT_EQ(reader->readString(), "whole\r\n");
+    pty.close();
+    EXPECT_THROW(reader->readString(), boost::system::system_error);
+}
+
+TEST_F(SimpleSerialTest, OverlongRunIsDiscardedOnceTracedAndReadingGoesOn)
+{
+    Open();
+    testing::internal::CaptureStderr();
+    auto sent = SendWhileReading(std::string(3 * SimpleSerial::kMaxLineLength, 'x') +
+                                 "\r\n$GPGGA,after\r\n");
+    EXPECT_EQ(reader->readString(), "$GPGGA,after\r\n");
+    EXPECT_EQ(sent.get(), PseudoTerminal::WriteResult::Written);
+    const std::string traced = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(serialtest::LinesWith(traced, "discarding a run").size(), 1u) << traced;
+    EXPECT_EQ(reader->discardedRuns(), 1u);
+}
+
+TEST_F(SimpleSerialTest, LineOfTheLongestAcceptedLengthIsKept)
+{
+    // At 19200 baud such a line is more than two seconds of data; the
+    // backlog bound would rightly drop it for the newer line behind it.
+    Open(115200);
+    const std::string longest = std::string(SimpleSerial::kMaxLineLength - 2, 'y') + "\r\n";
+    auto sent = SendWhileReading(longest + "z\r\n");
+    EXPECT_EQ(reader->readString(), longest);
+    EXPECT_EQ(reader->readString(), "z\r\n");
+    EXPECT_EQ(sent.get(), PseudoTerminal::WriteResult::Written);
+}
+
+TEST_F(SimpleSerialTest, BacklogBeyondTwoSecondsDropsTheOldestWholeLines)
+{
+    // 1200 baud carries 240 bytes in two seconds: about 13 of these lines.
+    Open(1200);
+    ASSERT_EQ(reader->backlogLimit(), 240u);
+    std::string flood;
+    for (int n = 0; n < 100; ++n)
+        flood += Numbered(n);
+    SendAndSettle(flood);
+
+    testing::internal::CaptureStderr();
+    std::vector<std::string> lines;
+    while (lines.empty() || lines.back() != Numbered(99))
+        lines.push_back(reader->readString());
+    const std::string traced = testing::internal::GetCapturedStderr();
+
+    // What is left is the newest lines, whole, in order, within the bound.
+    EXPECT_EQ(lines.size() + reader->droppedLines(), 100u);
+    EXPECT_LE(lines.size() * Numbered(99).size(), reader->backlogLimit() + Numbered(99).size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], Numbered(int(100 - lines.size() + i)));
+    EXPECT_EQ(serialtest::LinesWith(traced, "faster than AppTick").size(), 1u) << traced;
+}
+
+TEST_F(SimpleSerialTest, ReaderThatKeepsUpNeverDrops)
+{
+    Open(1200);
+    for (int n = 0; n < 50; ++n)
+    {
+        Send(Numbered(n));
+        EXPECT_EQ(reader->readString(), Numbered(n));
+    }
+    EXPECT_EQ(reader->droppedLines(), 0u);
+}
+} // namespace
