@@ -4,6 +4,7 @@
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -35,6 +36,13 @@ void SetSendTimeOut(int nFd, int nMs)
     Limit.tv_usec = (nMs % 1000) * 1000;
     setsockopt(nFd, SOL_SOCKET, SO_SNDTIMEO, &Limit, sizeof(Limit));
 }
+// Every reply is one send that the client waits for; holding back its tail
+// until earlier bytes are acknowledged would only delay the turn.
+void SetNoDelay(int nFd)
+{
+    int nOn = 1;
+    setsockopt(nFd, IPPROTO_TCP, TCP_NODELAY, &nOn, sizeof(nOn));
+}
 } // namespace
 
 CServerLink::CServerLink(std::unique_ptr<XPCTcpSocket> pSocket, int nWaitMs)
@@ -42,6 +50,7 @@ CServerLink::CServerLink(std::unique_ptr<XPCTcpSocket> pSocket, int nWaitMs)
 {
     m_sPeer = PeerOf(m_pSocket->iGetSocketFd());
     SetSendTimeOut(m_pSocket->iGetSocketFd(), nWaitMs);
+    SetNoDelay(m_pSocket->iGetSocketFd());
 }
 
 CServerLink::~CServerLink()
