@@ -82,7 +82,7 @@ start compass "$bin/SensorSim" --compass
 gps_device=$(first_line "$work/gps.out" "$gps_pid") || fail "SensorSim --gps did not start"
 compass_device=$(first_line "$work/compass.out" "$compass_pid") || fail "SensorSim --compass did not start"
 
-# The bridges pass faster than their sensors send (a GPS burst of five lines
+# The bridges pass faster than their sensors send (a GPS burst of a few lines
 # a second, ten compass lines a second), so no line waits.
 cat >"$work/Mission.moos" <<EOF
 ServerHost = localhost
@@ -111,7 +111,7 @@ echo "== what reaches the server, for $seconds s (a line when a value changes):"
 timeout "$seconds" tail -n +2 -F "$work/server.out" 2>/dev/null | awk '
   function value() { v = $0; sub(/^[^ ]+ [^ ]+ [^ ]+ ?/, "", v); return v }
   NR == 1 { start = $1 }
-  { t = sprintf("+%5.2fs", $1 - start) }
+  { t = sprintf("%6.2fs", $1 - start) }
   $3 ~ /_STATUS$/ { printf "%s  %-8s %s %s\n", t, $2, $3, value(); fflush(); next }
   $2 == "Vantor" && $3 != "Indic_NS" { gps[$3] = value(); next }
   $2 == "Vantor" {
