@@ -82,10 +82,9 @@ std::vector<std::string> FixBurst(const UtcStamp& at, double elapsed)
     const double course =
         std::fmod(std::atan2(-std::sin(angle), std::cos(angle)) * 180.0 / kPi + 360.0, 360.0);
     const std::string position = DegreesMinutes(lat, 2) + ",N," + DegreesMinutes(lon, 3) + ",E";
-    return {WithChecksum("GPGGA," + at.time + "," + position + ",1,08,0.9,545.4,M,46.9,M,,"),
-            WithChecksum("GPGSA,A,3,04,05,09,12,24,25,29,31,,,,,1.8,0.9,1.5"),
-            WithChecksum("GPGSV,2,1,08,04,45,123,42,05,30,078,40,09,62,301,45,12,15,210,35"),
-            WithChecksum("GPGSV,2,2,08,24,51,045,44,25,20,160,38,29,08,330,30,31,72,250,47"),
+    return {WithChecksum("GPGGA," + at.time + "," + position + ",1,04,0.9,545.4,M,46.9,M,,"),
+            WithChecksum("GPGSA,A,3,04,05,09,12,,,,,,,,,1.8,0.9,1.5"),
+            WithChecksum("GPGSV,1,1,04,04,45,123,42,05,30,078,40,09,62,301,45,12,15,210,35"),
             WithChecksum(Format("GPRMC,%s,A,%s,%.2f,%.1f,%s,,,A", at.time.c_str(), position.c_str(),
                                 kSpeedMps * kKnotsPerMps, Tenths(course), at.date.c_str()))};
 }

@@ -1,7 +1,7 @@
 // The lines the simulated sensors send, without their CR LF.
 //
-// GpsReceiver makes the once-a-second burst of a GPS receiver: GGA, GSA, two
-// GSV and RMC sentences with valid checksums, the position going round a
+// GpsReceiver makes the once-a-second burst of a GPS receiver: GGA, GSA, GSV
+// and RMC sentences (four lines) with valid checksums, the position going round a
 // circle of 200 m at 4 m/s; the first bursts have no fix (empty position
 // fields), as after a cold start. CompassSensor makes "$C<heading>P<pitch>
 // R<roll>T<temp>*<checksum>" lines, the heading turning at 0.5 degrees per
