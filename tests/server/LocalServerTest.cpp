@@ -230,7 +230,10 @@ TEST_F(LocalServerTest, GarbagePacketsCloseOnlyTheirSender)
     std::string NegativeLength("\xff\xff\xff\xff", 4);
     std::string CountTooLarge("\x09\x00\x00\x00\x05\x00\x00\x00\x00", 9);
     std::string HugeLength("\xff\xff\xff\x7f", 4);
-    for (const std::string& sGarbage : {NegativeLength, CountTooLarge, HugeLength})
+    std::string ZeroLengthMessage =
+        std::string("\x3f\x00\x00\x00\x02\x00\x00\x00\x00", 9) + std::string(54, '\0');
+    for (const std::string& sGarbage :
+         {NegativeLength, CountTooLarge, HugeLength, ZeroLengthMessage})
     {
         auto pBad = Join("bad");
         pBad->SendBytes(sGarbage);

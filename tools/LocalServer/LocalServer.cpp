@@ -34,9 +34,10 @@ const std::size_t kProtocolBlockBytes = 32;
 // How long a refused client is given to read its refusal.
 const int kPartingMs = 1000;
 
+// A bound of 0 or less means waiting without limit (-1).
 int ToMs(double dfSeconds)
 {
-    return dfSeconds > 0.0 ? static_cast<int>(std::min(dfSeconds * 1000.0, 2e9)) : 0;
+    return dfSeconds > 0.0 ? std::max(1, static_cast<int>(std::min(dfSeconds * 1000.0, 2e9))) : -1;
 }
 
 bool IsProtocolBlock(const unsigned char* pBlock)

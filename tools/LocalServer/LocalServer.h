@@ -48,10 +48,11 @@ struct LocalServerOptions
     // clients' MOOS time under the same warp (0 < warp < 100).
     double TimeWarp = 1.0;
     // Longest wait, in seconds, for the rest of a handshake or of a packet
-    // once it has begun, and for a reply to be taken by the client.
+    // once it has begun, and for a reply to be taken by the client. 0 or
+    // less: no bound.
     double IoTimeout = 10.0;
     // Longest silence, in seconds, between two packets of a connected client
-    // before the server hangs up on it.
+    // before the server hangs up on it. 0 or less: no bound.
     double IdleTimeout = 30.0;
     // Bounds of one client's queue of undelivered mail.
     std::size_t QueueLimit = 10000;

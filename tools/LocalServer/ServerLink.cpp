@@ -31,6 +31,8 @@ std::string PeerOf(int nFd)
 // layer reports as a failed send.
 void SetSendTimeOut(int nFd, int nMs)
 {
+    if (nMs < 0)
+        return;
     timeval Limit{};
     Limit.tv_sec = nMs / 1000;
     Limit.tv_usec = (nMs % 1000) * 1000;

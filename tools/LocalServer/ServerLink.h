@@ -25,7 +25,7 @@ class CServerLink
 {
 public:
     // nWaitMs bounds every wait for more bytes of a block or a packet once it
-    // has begun, and every send.
+    // has begun, and every send (negative: no bound).
     CServerLink(std::unique_ptr<XPCTcpSocket> pSocket, int nWaitMs);
     ~CServerLink();
 
