@@ -138,7 +138,7 @@ void ScriptedPeer::Close()
     m_pSocket->vCloseSocket();
 }
 
-ScriptedServer::ScriptedServer()
+ScriptedServer::ScriptedServer(int nPort) : m_Listener(static_cast<long>(nPort))
 {
     m_Listener.vSetReuseAddr(1);
     m_Listener.vBindSocket("127.0.0.1");

@@ -69,7 +69,8 @@ private:
 class ScriptedServer
 {
 public:
-    ScriptedServer();
+    // nPort 0 lets the system pick a free port.
+    explicit ScriptedServer(int nPort = 0);
     int Port() const { return m_nPort; }
     // Null when no client connects within dfSeconds.
     std::unique_ptr<ScriptedPeer> Accept(double dfSeconds = 10.0);
@@ -79,7 +80,7 @@ public:
     std::unique_ptr<ScriptedPeer> AcceptAndWelcome(double dfSkew = 0.0);
 
 private:
-    XPCTcpSocket m_Listener{0L};
+    XPCTcpSocket m_Listener;
     int m_nPort = 0;
 };
 

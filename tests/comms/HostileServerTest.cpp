@@ -207,20 +207,22 @@ int LowestFreeFd()
 
 TEST_F(HostileServerTest, SocketThatCannotBeMadeIsRetried)
 {
+    const int nPort = ScriptedServer().Port(); // nothing listens there now
+    StartClient(nPort, "Victim");
     testing::internal::CaptureStderr();
     rlimit Old{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &Old), 0);
     rlimit Low = Old;
     Low.rlim_cur = static_cast<rlim_t>(LowestFreeFd());
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Low), 0);
-    StartClient(Server.Port(), "Victim");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Old), 0);
-
-    Peer = Server.AcceptAndWelcome();
-    ASSERT_TRUE(Peer);
-    EXPECT_TRUE(WaitConnected());
     const std::string sTrace = testing::internal::GetCapturedStderr();
+
+    ScriptedServer Later(nPort);
+    const auto pPeer = Later.AcceptAndWelcome();
+    EXPECT_TRUE(pPeer);
+    EXPECT_TRUE(WaitConnected());
     EXPECT_NE(sTrace.find("Error opening socket"), std::string::npos) << sTrace.substr(0, 2000);
 }
 
