@@ -10,6 +10,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 using namespace commstest;
 
@@ -220,12 +221,15 @@ TEST_F(ClientServerTest, CloseEndsLoopAndEmptiesMailBoxesWithoutDisconnectCallba
     EXPECT_FALSE(Client.Fetch(Mail));
 }
 
-TEST_F(ClientServerTest, ClientRunsAgainAfterClose)
+TEST_F(ClientServerTest, RunsAgainOnlyAfterClose)
 {
     ConnectClient();
+    EXPECT_FALSE(Client.Run("127.0.0.1", Server->GetPort(), "Renamed", 50));
+    EXPECT_EQ(Server->GetClientNames(), std::vector<std::string>{"Tester"});
     ASSERT_TRUE(Client.Close());
-    Client.Run("127.0.0.1", Server->GetPort(), "Tester", 50);
+    EXPECT_TRUE(Client.Run("127.0.0.1", Server->GetPort(), "Renamed", 50));
     ASSERT_TRUE(WaitConnected());
+    EXPECT_TRUE(Server->WaitForClient("Renamed", 10.0));
     EXPECT_EQ(Log.nConnects, 2);
 }
 

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <string>
 
 using namespace commstest;
@@ -140,13 +138,6 @@ TEST_F(CommsSettingsTest, RunPrintsBannerAndWarnsWithoutConnectCallback)
     EXPECT_NE(sTrace.find("Setting Fundamental Freq to maximum value of 200 Hz\n"),
               std::string::npos);
     EXPECT_EQ(Client.GetDescription(), "LOCALHOST:9000");
-}
-
-TEST_F(CommsSettingsTest, LocalAddressIsTheHostName)
-{
-    char sName[256] = {};
-    ASSERT_EQ(gethostname(sName, 255), 0);
-    EXPECT_EQ(CMOOSCommClient::GetLocalIPAddress(), sName);
 }
 
 } // namespace

@@ -68,6 +68,10 @@ CMOOSCommClient::~CMOOSCommClient()
 bool CMOOSCommClient::Run(const char* sServer, long lPort, const char* sMyName,
                           unsigned int nFundamentalFrequency)
 {
+    // The running loop reads the server and the name without a lock; they
+    // must not change under it.
+    if (m_ClientThread.IsThreadRunning())
+        return MOOSFail("the comms client is already running: Close it before running it again");
     m_bQuit = false;
     DoBanner();
     m_sDBHost = sServer != nullptr ? sServer : "";

@@ -70,10 +70,12 @@ public:
 
     // Records the server and the client name, prints the banner and starts
     // the client thread at the given turns per second (above 200 is cut to
-    // 200; 0 runs at 1). Call once, or again only after Close or after the
-    // server refused the handshake. Always returns true.
+    // 200; 0 runs at 1). True once started; false, changing nothing, while
+    // the client thread still runs (Close first; a client stopped by a
+    // refused handshake may run again at once).
     bool Run(const char* sServer, long lPort, const char* sMyName,
              unsigned int nFundamentalFrequency = 5);
+    // Never call Close from a callback: it joins the thread that runs them.
     // Stops the client thread (it ends within about a second, or within the
     // current bounded wait), then empties the outbox, the inbox and the
     // registered set. The argument is ignored. The disconnect callback is
@@ -100,7 +102,8 @@ public:
     void SetVerboseDebug(bool bT);
     // How long the client waits for a whole reply (and for a send to make
     // progress) before it drops the connection; seconds of wall clock, not
-    // warped. Values of 0 or less are refused (false).
+    // warped. Values of 0 or less are refused (false). The send bound takes
+    // effect from the next connection.
     bool SetReplyTimeOut(double dfSeconds);
 
     // ----- Posting (any thread; never waits for the network) ----------------
