@@ -374,3 +374,11 @@ TEST_F(AppLoop, CallBacksRefuseANullApplication)
     EXPECT_FALSE(MOOSAPP_OnDisconnect(nullptr));
     EXPECT_FALSE(MOOSAPP_OnMail(nullptr));
 }
+
+TEST_F(AppLoop, RunWithoutAProcessNameFails)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(app.Run(nullptr, Mission("", "").c_str()));
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("needs a process name"));
+    EXPECT_FALSE(app.startedUp);
+}
