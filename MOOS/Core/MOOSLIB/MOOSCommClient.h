@@ -10,7 +10,8 @@
 // Two threads meet only at the mail boxes and the name sets:
 //   - the application's thread (any thread, in fact) posts with Post, the
 //     Notify family, Register, UnRegister and ServerRequest, and takes mail
-//     with Fetch and Peek. None of these calls ever waits for the network;
+//     with Fetch and Peek. None of these calls ever waits for the network
+//     (only ServerRequest waits, by design, for its answer to arrive);
 //     every posting call fails while no handshaken connection exists.
 //   - the client thread runs ClientLoop, the handshake and every network
 //     transfer, and calls the connect, disconnect and mail callbacks. The
@@ -22,17 +23,20 @@
 // the current connection (made afresh for every attempt, used only by the
 // client thread). Callback parameters are not owned.
 //
-// Bounds against a stalled or hostile server: the reply to each packet (and
-// the server's answer to the handshake) must arrive whole within the reply
-// time-out, 10 s unless SetReplyTimeOut says otherwise, and may not declare
-// more than the packet limit (MOOS_MAX_PKT_LENGTH); otherwise the connection is closed and retried
-// like any failed turn. A send that makes no progress for the same time-out
-// fails the same way. The client thread checks the quit flag every 50 ms of
-// such a wait, so Close never waits for the full time-out.
+// Bounds against a stalled or hostile server: the reply to each packet must
+// arrive whole within the reply time-out (10 s unless SetReplyTimeOut says
+// otherwise) and may not declare more than MOOS_MAX_PKT_LENGTH bytes, or the
+// connection is closed and retried like any failed turn. A send that cannot
+// finish within the same time-out fails the same way. The server's answer to
+// the handshake has the same bound; a handshake that fails, by time-out or
+// otherwise, stops the client for good, like a refusal. The client thread
+// looks at the quit flag every 50 ms of these waits, so Close never waits for
+// the full time-out. (Establishing the TCP connection itself is the system's
+// blocking connect: to an unreachable host it can take the system's own
+// connect time-out.)
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -100,8 +104,8 @@ public:
     // unsigned bit pattern (a pause of 0 ms).
     bool SetCommsTick(int nCommsTick);
     void SetVerboseDebug(bool bT);
-    // How long the client waits for a whole reply (and for a send to make
-    // progress) before it drops the connection; seconds of wall clock, not
+    // How long the client waits for a whole reply (and for a send to
+    // finish) before it drops the connection; seconds of wall clock, not
     // warped. Values of 0 or less are refused (false). The send bound takes
     // effect from the next connection.
     bool SetReplyTimeOut(double dfSeconds);
@@ -123,7 +127,8 @@ public:
     bool Notify(const std::string& sVar, const std::string& sVal, double dfTime = -1);
     bool Notify(const std::string& sVar, const std::string& sVal, const std::string& sSrcAux,
                 double dfTime = -1);
-    // Binary data: exactly nSize bytes from pData (zero bytes included).
+    // Binary data: exactly nSize bytes from pData (zero bytes included); a
+    // null pData with a non-zero size is refused with a trace.
     bool Notify(const std::string& sVar, void* pData, unsigned int nSize, double dfTime = -1);
     bool Notify(const std::string& sVar, void* pData, unsigned int nSize,
                 const std::string& sSrcAux, double dfTime = -1);
@@ -159,7 +164,8 @@ public:
     static bool PeekMail(MOOSMSG_LIST& Mail, const std::string& sKey, CMOOSMsg& Msg,
                          bool bErase = false, bool bFindYoungest = false);
     // PeekMail, then true only when the message is within 5 s of the current
-    // MOOS time minus 5 s.
+    // MOOS time minus 5 s. Msg is copied out (and erased when asked) even
+    // when the answer is false.
     static bool PeekAndCheckMail(MOOSMSG_LIST& Mail, const std::string& sKey, CMOOSMsg& Msg,
                                  bool bErase = false, bool bFindYoungest = false);
 
