@@ -1,0 +1,137 @@
+// A serial device that misbehaves under the line reader: it vanishes in the
+// middle of a line, sends binary noise, sends a megabyte without a line end
+// or never ends a line at all. The reader must end with the device's error,
+// discard what cannot be a line, keep its memory bounded and never hang.
+#include "FaultTestSupport.h"
+
+#include "PseudoTerminal.h"
+#include "SimpleSerial.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/system/system_error.hpp>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <future>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+
+long PeakResidentKb()
+{
+    rusage Usage{};
+    getrusage(RUSAGE_SELF, &Usage);
+    return Usage.ru_maxrss;
+}
+
+class SerialFaultTest : public ::testing::Test
+{
+protected:
+    // Reads lines on another thread until one equals sWanted (true), the
+    // device fails (false, the reason kept) or nMaxLines lines came.
+    std::future<bool> ReadUntil(const std::string& sWanted, int nMaxLines = 100000)
+    {
+        return std::async(std::launch::async,
+                          [this, sWanted, nMaxLines]
+                          {
+                              try
+                              {
+                                  for (int i = 0; i < nMaxLines; ++i)
+                                      if (Check(Reader.readString()) == sWanted)
+                                          return true;
+                              }
+                              catch (const boost::system::system_error& e)
+                              {
+                                  sError = e.code().message();
+                              }
+                              return false;
+                          });
+    }
+
+    // Every line the reader hands out is whole and within the bound.
+    std::string Check(const std::string& sLine)
+    {
+        EXPECT_LE(sLine.size(), SimpleSerial::kMaxLineLength);
+        EXPECT_EQ(sLine.substr(sLine.size() < 2 ? 0 : sLine.size() - 2), "\r\n");
+        return sLine;
+    }
+
+    // Writes in pieces, each allowed to wait for the reader.
+    void Send(const std::string& sBytes)
+    {
+        for (size_t nAt = 0; nAt < sBytes.size(); nAt += 65536)
+            ASSERT_EQ(Pty.write(sBytes.substr(nAt, 65536), 10s),
+                      PseudoTerminal::WriteResult::Written);
+    }
+
+    static bool Within(std::future<bool>& Result, std::chrono::seconds Bound = 20s)
+    {
+        return Result.wait_for(Bound) == std::future_status::ready;
+    }
+
+    // A reader still blocked after a failed check ends with the device, so
+    // that its future does not wait for ever.
+    void TearDown() override { Pty.close(); }
+
+    PseudoTerminal Pty;
+    SimpleSerial Reader{Pty.farEndPath(), 19200};
+    std::string sError;
+};
+
+TEST_F(SerialFaultTest, DeviceThatVanishesInTheMiddleOfALineEndsTheReadWithItsError)
+{
+    auto Result = ReadUntil("never");
+    Send("$GPGGA,123519,4807.0");
+    std::this_thread::sleep_for(50ms); // let the reader take the half line
+    Pty.close();
+    ASSERT_TRUE(Within(Result)) << "the reader hangs on a vanished device";
+    EXPECT_FALSE(Result.get());
+    EXPECT_FALSE(sError.empty());
+}
+
+TEST_F(SerialFaultTest, BinaryNoiseIsCutIntoLinesOrDiscardedAndTheNextSentenceComes)
+{
+    std::mt19937 Random(7);
+    std::string sNoise(256 * 1024, '\0');
+    for (char& c : sNoise)
+        c = static_cast<char>(Random());
+    auto Result = ReadUntil("$GPGGA,after,noise\r\n");
+    Send(sNoise + "\r\n$GPGGA,after,noise\r\n");
+    ASSERT_TRUE(Within(Result));
+    EXPECT_TRUE(Result.get()) << sError;
+}
+
+TEST_F(SerialFaultTest, MegabyteWithoutLineEndIsDiscardedInBoundedMemory)
+{
+    const std::string sBytes = std::string(4 * 1024 * 1024, 'A') + "\r\n$GPGGA,after,run\r\n";
+    const long nPeakBefore = PeakResidentKb();
+    auto Result = ReadUntil("$GPGGA,after,run\r\n");
+    Send(sBytes);
+    ASSERT_TRUE(Within(Result));
+    EXPECT_TRUE(Result.get()) << sError;
+    EXPECT_GE(Reader.discardedRuns(), 1u);
+    EXPECT_LT(PeakResidentKb() - nPeakBefore, 2 * 1024) << "the reader held the whole run";
+}
+
+TEST_F(SerialFaultTest, DeviceThatNeverEndsALineKeepsTheReaderBoundedUntilItCloses)
+{
+    const long nPeakBefore = PeakResidentKb();
+    auto Result = ReadUntil("never");
+    for (int i = 0; i < 64; ++i)
+        Send(std::string(65536, static_cast<char>('a' + i % 26)));
+    EXPECT_EQ(Result.wait_for(0s), std::future_status::timeout) << "a line without CR LF came out";
+    Pty.close();
+    ASSERT_TRUE(Within(Result));
+    EXPECT_FALSE(Result.get());
+    EXPECT_GE(Reader.discardedRuns(), 1u);
+    EXPECT_LT(PeakResidentKb() - nPeakBefore, 2 * 1024);
+}
+
+} // namespace
