@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/regex.hpp>
 #include <cstdio>
-#include <regex>
 
 namespace
 {
@@ -49,7 +49,8 @@ TEST(SensorLinesTest, GpsBurstsStartWithoutFixThenCarryAPosition)
         if (burst < 2)
             EXPECT_EQ(latitude, "");
         else
-            EXPECT_TRUE(std::regex_match(latitude, std::regex("48\\d\\d\\.\\d{4}"))) << latitude;
+            EXPECT_TRUE(boost::regex_match(latitude, boost::regex("48\\d\\d\\.\\d{4}")))
+                << latitude;
     }
 }
 
@@ -67,12 +68,12 @@ TEST(SensorLinesTest, GpsPositionMovesAlongTheTrack)
 TEST(SensorLinesTest, CompassLinesFollowTheDocumentedFormat)
 {
     CompassSensor compass;
-    const std::regex format(
+    const boost::regex format(
         "\\$C\\d{1,3}\\.\\dP-?\\d+\\.\\dR-?\\d+\\.\\dT\\d+\\.\\d\\*[0-9A-F]{2}");
     for (double elapsed : {0.0, 7.3, 79.0, 5000.0})
     {
         const std::string line = compass.NextLine(elapsed);
-        EXPECT_TRUE(std::regex_match(line, format)) << line;
+        EXPECT_TRUE(boost::regex_match(line, format)) << line;
         EXPECT_TRUE(HasValidChecksum(line)) << line;
         EXPECT_LT(std::stod(line.substr(2)), 360.0) << line;
     }
