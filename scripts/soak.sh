@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Soak test: LocalServer, Vantor and Dirkel fed by SensorSim, and five Scaler
+# example applications following the bridges' variables, run together for
+# MINUTES (default 10) while the server is killed and started again every
+# 30 s. Not part of CI.
+#   bash scripts/soak.sh [MINUTES]
+#
+# Every device line carries a number of its own (the latitude of its
+# "$GPGGA" sentence, the heading of its compass sentence), so the server's
+# logs show which lines arrived. The report gives, per bridge, the lines sent
+# and the values received, the lines lost while connected (must be 0) and
+# around the restarts, the reconnections; and for every process its open
+# descriptors and resident memory at the start and the end and its peak
+# memory. Programs come from build/ (MOOS_BUILD overrides), built here when
+# missing. Exit status 1 when a line was lost while connected or a process
+# died.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+minutes=${1:-10}
+build=${MOOS_BUILD:-build}
+rate=10          # device lines per second, each bridge
+restart_every=30 # seconds between server kills
+scalers=5
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" \
+  --target LocalServer SensorSim Vantor Dirkel Scaler >/dev/null
+bin=$build/bin
+scaler_bin=$(find "$build" -type f -name Scaler -perm -u+x | head -1)
+[ -n "$scaler_bin" ] || { echo "soak: no Scaler program in $build" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/moos-soak.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+lines=$((minutes * 60 * rate + 600))
+awk -v n="$lines" 'BEGIN { for (i = 0; i < n; i++)
+  printf "$GPGGA,120000.00,%d,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*00\n", 100000 + i }' >"$work/gps.txt"
+awk -v n="$lines" 'BEGIN { for (i = 0; i < n; i++) printf "$C%dP1.5R-0.5T21.0*00\n", 100000 + i }' \
+  >"$work/compass.txt"
+
+{
+  echo "ServerHost = 127.0.0.1"
+  echo "ServerPort = $port"
+  for name in Vantor Compass; do
+    printf 'ProcessConfig = %s\n{\n  AppTick = 20\n  CommsTick = 20\n}\n' "$name"
+  done
+  for k in $(seq 1 $scalers); do
+    input=Latitude
+    [ $((k % 2)) -eq 0 ] && input=CompassData
+    printf 'ProcessConfig = Scaler%d\n{\n  AppTick = 10\n  CommsTick = 10\n' "$k"
+    printf '  Input = %s\n  Output = SCALED_%d\n  Factor = 2\n}\n' "$input" "$k"
+  done
+} >"$work/Mission.moos"
+
+start() { # name, command...
+  local name=$1
+  shift
+  "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  pids+=($!)
+  eval "pid_$name=$!"
+}
+
+device_of() { # name of a SensorSim run
+  for _ in $(seq 1 200); do
+    if [ -s "$work/$1.out" ]; then head -1 "$work/$1.out"; return; fi
+    sleep 0.05
+  done
+  echo "soak: $1 gave no device" >&2
+  exit 1
+}
+
+server_life=0
+start_server() {
+  server_life=$((server_life + 1))
+  "$bin/LocalServer" --port "$port" --log >"$work/server-$server_life.log" 2>>"$work/server.err" &
+  server_pid=$!
+  for _ in $(seq 1 200); do
+    grep -q listening "$work/server-$server_life.log" 2>/dev/null && return
+    sleep 0.05
+  done
+  echo "soak: LocalServer did not start" >&2
+  exit 1
+}
+
+start gps "$bin/SensorSim" --replay "$work/gps.txt" --rate "$rate" --hold
+start compass "$bin/SensorSim" --replay "$work/compass.txt" --rate "$rate" --hold
+gps_device=$(device_of gps)
+compass_device=$(device_of compass)
+start_server
+VANTOR_DEVICE=$gps_device start Vantor "$bin/Vantor" "$work/Mission.moos" Vantor
+DIRKEL_DEVICE=$compass_device start Dirkel "$bin/Dirkel" "$work/Mission.moos" Compass
+for k in $(seq 1 $scalers); do
+  start "Scaler$k" "$scaler_bin" "$work/Mission.moos" "Scaler$k"
+done
+watched="Vantor Dirkel $(for k in $(seq 1 $scalers); do printf 'Scaler%d ' "$k"; done)"
+
+footprint() { # pid: "<fds> <rss kB> <peak kB>"
+  printf '%s %s %s' "$(ls "/proc/$1/fd" 2>/dev/null | wc -l)" \
+    "$(awk '/^VmRSS/ { print $2 }' "/proc/$1/status" 2>/dev/null)" \
+    "$(awk '/^VmHWM/ { print $2 }' "/proc/$1/status" 2>/dev/null)"
+}
+
+sleep 10 # let every process connect and settle before the first sample
+declare -A first
+for name in $watched; do first[$name]=$(footprint "$(eval echo "\$pid_$name")"); done
+first[LocalServer]=$(footprint "$server_pid")
+
+echo "== soak: $minutes min, server killed every ${restart_every} s, work in $work"
+end=$((SECONDS + minutes * 60))
+while [ $SECONDS -lt $end ]; do
+  sleep $((restart_every < end - SECONDS ? restart_every : end - SECONDS))
+  [ $SECONDS -lt $end ] || break
+  kill -9 "$server_pid"
+  wait "$server_pid" 2>/dev/null || true
+  start_server
+done
+sleep 5 # the last life gets its share of lines
+
+status=0
+declare -A last
+for name in $watched; do
+  pid=$(eval echo "\$pid_$name")
+  if kill -0 "$pid" 2>/dev/null; then
+    last[$name]=$(footprint "$pid")
+  else
+    last[$name]="died"
+    status=1
+  fi
+done
+last[LocalServer]=$(footprint "$server_pid")
+
+# Per bridge: values received, lines lost inside a server life and around
+# the restarts, server lives the bridge reached.
+gaps() { # source key
+  for f in $(ls "$work"/server-*.log | sort -t- -k2 -n); do
+    awk -v s="$1" -v k="$2" '$2 == s && $3 == k { print FILENAME, $4 + 0 }' "$f"
+  done | awk '
+    { if ($1 == file) { if ($2 != prev + 1) inside += $2 - prev - 1 }
+      else { if (file != "") around += $2 - prev - 1; lives++ }
+      file = $1; prev = $2; n++ }
+    END { printf "%d %d %d %d\n", n, inside, around, lives }'
+}
+
+sent() { # SensorSim name: the lines it wrote, from the summary it prints when stopped
+  kill -TERM "$(eval echo "\$pid_$1")" 2>/dev/null || true
+  for _ in $(seq 1 100); do
+    grep -q 'lines written' "$work/$1.err" && break
+    sleep 0.05
+  done
+  sed -n 's/^SensorSim: \([0-9]*\) lines written.*/\1/p' "$work/$1.err" | head -1
+}
+
+echo
+printf '%-8s %10s %10s %17s %15s %12s %14s\n' bridge "lines sent" received "lost (connected)" \
+  "lost (restart)" "server lives" reconnections
+for row in "Vantor:gps:Latitude:Vantor" "Dirkel:compass:CompassData:Compass"; do
+  IFS=: read -r name sim key source <<<"$row"
+  read -r n inside around lives <<<"$(gaps "$source" "$key")"
+  contacts=$(grep -c "Contact Made" "$work/$name.err" || true)
+  printf '%-8s %10s %10s %17s %15s %12s %14s\n' "$name" "$(sent "$sim")" "$n" "$inside" "$around" \
+    "$lives/$server_life" "$((contacts - 1))"
+  [ "$inside" -eq 0 ] || status=1
+done
+
+for k in $(seq 1 $scalers); do
+  printf 'Scaler%d published %s scaled values\n' "$k" \
+    "$(cat "$work"/server-*.log | awk -v s="Scaler$k" -v k="SCALED_$k" '$2 == s && $3 == k' | wc -l)"
+done
+
+echo
+printf '%-12s %18s %18s %10s\n' process "fds start/end" "RSS kB start/end" "peak kB"
+for name in $watched LocalServer; do
+  read -r f0 r0 _ <<<"${first[$name]}"
+  if [ "${last[$name]}" = died ]; then
+    printf '%-12s %18s %18s %10s\n' "$name" "$f0/died" "$r0/died" -
+    continue
+  fi
+  read -r f1 r1 p1 <<<"${last[$name]}"
+  printf '%-12s %18s %18s %10s\n' "$name" "$f0/$f1" "$r0/$r1" "$p1"
+done
+echo "(LocalServer: its first and its last life, $server_life lives in all)"
+exit $status
