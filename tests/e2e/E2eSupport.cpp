@@ -437,6 +437,19 @@ bool FeedInStep(ReplayFeed& feed, const LogCapture& log, const std::vector<std::
     return true;
 }
 
+bool HasLostDeviceLine(const std::string& text, const std::string& program,
+                       const std::string& device, const std::string& variable)
+{
+    const std::string start = program + ": lost the serial device " + device + ": ";
+    const std::string end = " (set " + variable + " to read another device)";
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.size() > start.size() + end.size() && line.rfind(start, 0) == 0 &&
+            line.compare(line.size() - end.size(), end.size(), end) == 0)
+            return true;
+    return false;
+}
+
 std::vector<std::string> ReadCaptureLines(const std::filesystem::path& path)
 {
     const std::string text = ReadFile(path);

@@ -218,6 +218,12 @@ private:
 bool FeedInStep(ReplayFeed& feed, const LogCapture& log, const std::vector<std::string>& lines,
                 const std::string& source, const std::string& key, std::size_t groupSize);
 
+// Whether text has the line a bridge prints when its device fails while it
+// reads: "<program>: lost the serial device <device>: <reason> (set
+// <variable> to read another device)".
+bool HasLostDeviceLine(const std::string& text, const std::string& program,
+                       const std::string& device, const std::string& variable);
+
 // The lines of a capture file, each with its CR LF.
 std::vector<std::string> ReadCaptureLines(const std::filesystem::path& path);
 // The lines joined into one text.
