@@ -87,9 +87,14 @@ TEST_F(ClientWireTest, WelcomeSetsProcessSkew)
 TEST_F(ClientWireTest, ReplyPacketTimeRefinesSkewByATenth)
 {
     Connect(2.5);
-    Peer->Reply({}, MOOSLocalTime() + 3.5); // estimate about 3.5
+    // The client takes its reply time somewhere between these two readings,
+    // so its estimate lies between 3.5 - (dfAfter - dfBefore) and 3.5.
+    const double dfBefore = MOOSLocalTime();
+    Peer->Reply({}, dfBefore + 3.5);
     Peer->ReadPacket();
-    EXPECT_NEAR(GetMOOSSkew(), 0.9 * 2.5 + 0.1 * 3.5, 0.03);
+    const double dfAfter = MOOSLocalTime();
+    EXPECT_LE(GetMOOSSkew(), 0.9 * 2.5 + 0.1 * 3.5 + 1e-9);
+    EXPECT_GE(GetMOOSSkew(), 0.9 * 2.5 + 0.1 * (3.5 - (dfAfter - dfBefore)) - 1e-9);
 }
 
 TEST_F(ClientWireTest, EmptyWelcomePacketCountsAsWelcome)
