@@ -14,6 +14,8 @@
 //    lines are dropped, so what is returned is never staler than that. This
 //    happens when the device sends more lines per second than the caller
 //    reads (the application's "AppTick"); it is traced once per overrun.
+//    The newest whole line is always kept; an older one longer than the
+//    whole bound (only at low rates) is dropped for the lines behind it.
 //  - Line length: a run of more than kMaxLineLength bytes without CR LF is
 //    discarded up to its CR LF, with one trace, and reading goes on.
 //
