@@ -27,7 +27,7 @@ cmake --build "$build" -j "$jobs" --target moos_fuzzers
 
 # target:dictionary:longest input
 targets=(msg:wire:4096 packet:wire:20000 mission:mission:8192 values:values:4096
-         vantor_line:nmea:4096 dirkel_line:compass:4096)
+         serial_line:nmea:2048 vantor_line:nmea:4096 dirkel_line:compass:4096)
 
 # One line per file, from every NMEA capture, as extra seeds of the GPS target.
 capture_seeds() {

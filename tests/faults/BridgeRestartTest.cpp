@@ -231,6 +231,8 @@ TEST_F(BridgeRestartTest, BridgesReconnectAndResubscribeAfterEveryServerKill)
     ASSERT_TRUE(Vantor->Running() && Dirkel->Running());
     ExpectFlat(VantorFirst, FootprintOf(*Vantor), "Vantor");
     ExpectFlat(DirkelFirst, FootprintOf(*Dirkel), "Dirkel");
+    for (const char* sErr : {"Vantor.err", "Compass.err", "gps.err", "compass.err"})
+        EXPECT_EQ(ReadFile(Dir.Path() / sErr).find("Sanitizer"), std::string::npos) << sErr;
     ExpectNoGapWhileConnected("Vantor", "Latitude");
     ExpectNoGapWhileConnected("Compass", "CompassData");
 }
