@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <ostream>
 
 using namespace e2e;
 
@@ -55,6 +56,12 @@ struct Bridge
     const char* published;              // the status record's lists, data flowing
     const char* subscribed;
 };
+
+// Names the bridge in test names and messages.
+void PrintTo(const Bridge& bridge, std::ostream* out)
+{
+    *out << bridge.program;
+}
 
 const Bridge kVantor{"Vantor",
                      "Vantor",
