@@ -146,12 +146,6 @@ std::string Process::FirstLine()
     return end == std::string::npos ? std::string() : out.substr(0, end);
 }
 
-void Process::Signal(int sig)
-{
-    if (Running())
-        ::kill(pid, sig);
-}
-
 bool Process::Running()
 {
     if (pid <= 0 || reaped)

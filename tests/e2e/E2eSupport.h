@@ -79,7 +79,6 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    bool Started() const { return pid > 0; }
     pid_t Pid() const { return pid; }
     std::string Stdout() const;
     std::string Stderr() const;
@@ -87,7 +86,6 @@ public:
     // empty when none came within the bound or the program ended first.
     std::string FirstLine();
 
-    void Signal(int sig);
     // Whether the program still runs (reaps it when it has ended).
     bool Running();
     // The exit status once the program has ended by itself within timeout;
