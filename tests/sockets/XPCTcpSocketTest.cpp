@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -20,19 +22,6 @@ using namespace sockettest;
 
 namespace
 {
-template <typename Call> std::string ThrownText(Call call)
-{
-    try
-    {
-        call();
-    }
-    catch (XPCException& e)
-    {
-        return e.sGetException();
-    }
-    return "<nothing thrown>";
-}
-
 // A client socket connected to a peer socket accepted by a raw listener.
 class XPCTcpSocketTest : public ::testing::Test
 {
@@ -352,6 +341,17 @@ TEST_F(XPCTcpServerTest, AcceptWithoutHostBufferGivesAConnectedSocket)
     char buffer[8] = {};
     EXPECT_EQ(client->iReadMessageWithTimeOut(buffer, sizeof(buffer), 5.0), 4);
     EXPECT_STREQ(buffer, "ping");
+}
+
+// A child process (a simulator, a bridge started by a test) must not keep a
+// listening port or a connection alive after this process closes it.
+TEST_F(XPCTcpServerTest, SocketsAreNotInheritedByStartedPrograms)
+{
+    auto client = Dial();
+    auto accepted = AcceptOne();
+    ASSERT_TRUE(accepted);
+    EXPECT_NE(::fcntl(client->iGetSocketFd(), F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_NE(::fcntl(accepted->iGetSocketFd(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
 TEST_F(XPCTcpServerTest, AcceptNamesThePeer)

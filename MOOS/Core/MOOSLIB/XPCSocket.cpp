@@ -207,7 +207,9 @@ void XPCSocket::vOpen(const char* sProtocol)
     if (_iPort < 0 || _iPort > 65535)
         vThrowError("Error opening socket: %s", EINVAL);
 
-    _iSocket = ::socket(AF_INET, iType, protocol.iGetProtocolNumber());
+    // Close-on-exec: a program started by this process must not hold our
+    // sockets open (a listening port would stay busy after we close it).
+    _iSocket = ::socket(AF_INET, iType | SOCK_CLOEXEC, protocol.iGetProtocolNumber());
     if (_iSocket == -1)
         vThrowError("Error opening socket: %s", errno);
 

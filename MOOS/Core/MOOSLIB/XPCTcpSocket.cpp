@@ -141,7 +141,7 @@ XPCTcpSocket* XPCTcpSocket::Accept(char* sHost, std::size_t iHostSize)
     do
     {
         socklen_t iSize = sizeof(peer);
-        iAccepted = ::accept(_iSocket, reinterpret_cast<sockaddr*>(&peer), &iSize);
+        iAccepted = ::accept4(_iSocket, reinterpret_cast<sockaddr*>(&peer), &iSize, SOCK_CLOEXEC);
     } while (iAccepted == -1 && errno == EINTR);
     if (iAccepted == -1)
         vThrowError("Error Accepting Socket. %s", errno);
