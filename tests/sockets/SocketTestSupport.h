@@ -91,6 +91,21 @@ inline std::string Reason(int error)
 {
     return XPCErrorText(error);
 }
+
+// The text of the XPCException that call raises, or "<nothing thrown>".
+template <typename Call> std::string ThrownText(Call call)
+{
+    try
+    {
+        call();
+    }
+    catch (XPCException& e)
+    {
+        return e.sGetException();
+    }
+    return "<nothing thrown>";
+}
+
 } // namespace sockettest
 
 #endif // TESTS_SOCKETS_SOCKETTESTSUPPORT_H

@@ -14,19 +14,6 @@ using namespace sockettest;
 
 namespace
 {
-template <typename Call> std::string ThrownText(Call call)
-{
-    try
-    {
-        call();
-    }
-    catch (XPCException& e)
-    {
-        return e.sGetException();
-    }
-    return "<nothing thrown>";
-}
-
 bool IsNonBlocking(int fd)
 {
     return (::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
