@@ -62,10 +62,17 @@ protected:
     // raised, or "" when it read a whole packet.
     std::string ReadFails(int nSecondsTimeOut = -1)
     {
+        CMOOSCommObject::ReadBounds Bounds;
+        Bounds.nSecondsTimeOut = nSecondsTimeOut;
+        return ReadFails(Bounds);
+    }
+
+    std::string ReadFails(const CMOOSCommObject::ReadBounds& Bounds)
+    {
         try
         {
             ::testing::internal::CaptureStderr();
-            m_Comms.ReadPkt(m_pNear.get(), *m_pRx, nSecondsTimeOut);
+            m_Comms.ReadPkt(m_pNear.get(), *m_pRx, Bounds);
             ::testing::internal::GetCapturedStderr();
             return "";
         }
@@ -181,6 +188,47 @@ TEST_F(CommObjectTest, SilentPeerRunsOutTheWait)
     const auto Start = std::chrono::steady_clock::now();
     EXPECT_EQ(ReadFails(1), "remote side closed or lazy client ( waited more than 1s )");
     EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(900));
+}
+
+TEST_F(CommObjectTest, WholePacketBoundCatchesAPeerStallingMidPacket)
+{
+    Bytes b = PacketBytesOf({WorkedNotification()});
+    b.resize(20);
+    PeerSends(b);
+    CMOOSCommObject::ReadBounds Bounds;
+    Bounds.dfWholePktSeconds = 0.2;
+    EXPECT_EQ(ReadFails(Bounds), "no reply from the server within 0.2 s");
+}
+
+TEST_F(CommObjectTest, BoundedReadStillGathersADribbledPacket)
+{
+    PeerSends(PacketBytesOf({WorkedNotification()}), true);
+    CMOOSCommObject::ReadBounds Bounds;
+    Bounds.dfWholePktSeconds = 30.0;
+    Bounds.CheckAbort = [] {};
+    EXPECT_EQ(ReadFails(Bounds), "");
+    ASSERT_EQ(ReceivedMessages().size(), 1u);
+}
+
+TEST_F(CommObjectTest, AbortCheckIsHeardWhileThePeerIsSilent)
+{
+    int nChecks = 0;
+    CMOOSCommObject::ReadBounds Bounds;
+    Bounds.CheckAbort = [&nChecks]
+    {
+        if (++nChecks == 3)
+            throw CMOOSException("abandoned");
+    };
+    EXPECT_EQ(ReadFails(Bounds), "abandoned");
+    EXPECT_EQ(nChecks, 3);
+}
+
+TEST_F(CommObjectTest, PerReceiveTimeOutHoldsUnderAbortChecks)
+{
+    CMOOSCommObject::ReadBounds Bounds;
+    Bounds.nSecondsTimeOut = 1;
+    Bounds.CheckAbort = [] {};
+    EXPECT_EQ(ReadFails(Bounds), "remote side closed or lazy client ( waited more than 1s )");
 }
 
 TEST_F(CommObjectTest, PacketWithoutBytesIsNotSent)

@@ -9,8 +9,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -24,20 +22,6 @@ using Guard = std::lock_guard<CMOOSLock>;
 constexpr char kProtocolString[] = "OWLS WON'T SKATE 4/9/11";
 constexpr int kProtocolBlockBytes = 32;
 static_assert(sizeof(kProtocolString) <= kProtocolBlockBytes, "protocol block");
-
-// A bounded wait looks at the quit flag this often.
-constexpr int kWaitSliceMS = 50;
-constexpr int kChunkBytes = 8192;
-
-const char* const kRxFailed = "CMOOSCommObject::ReadPkt() Failed Rx";
-
-// Seconds on a clock that never jumps: the reply deadline must not move when
-// the wall clock is set.
-double SteadySeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 void TraceResult(bool bOk, const char* sFail)
 {
@@ -627,63 +611,14 @@ CMOOSMsg CMOOSCommClient::ReadWelcome()
 // up, looking at the quit flag between slices of the wait.
 void CMOOSCommClient::ReadBoundedPkt(CMOOSCommPkt& Pkt)
 {
-    const double dfDeadline = SteadySeconds() + m_dfReplyTimeOut;
-    unsigned char Length[sizeof(int)];
-    for (int nHeld = 0; nHeld < static_cast<int>(sizeof(Length));)
-        nHeld += RecvSome(Length + nHeld, static_cast<int>(sizeof(Length)) - nHeld, dfDeadline);
-    if (!Pkt.Fill(Length, sizeof(Length)))
-    {
-        throw CMOOSException(MOOSFormat("CMOOSCommObject::ReadPkt() bad packet length %d",
-                                        CopyFromBufferAsLittleEndian<int>(Length)));
-    }
-    unsigned char Chunk[kChunkBytes];
-    for (int nRequired = Pkt.GetBytesRequired(); nRequired > 0; nRequired = Pkt.GetBytesRequired())
-    {
-        const int nGot = RecvSome(Chunk, std::min(nRequired, kChunkBytes), dfDeadline);
-        if (!Pkt.Fill(Chunk, nGot))
-            throw CMOOSException("no room for the reply packet");
-    }
-}
-
-int CMOOSCommClient::RecvSome(unsigned char* pBuffer, int nBytes, double dfDeadline)
-{
-    WaitReadable(dfDeadline);
-    int nGot = 0;
-    try
-    {
-        nGot = m_pSocket->iRecieveMessage(pBuffer, nBytes, 0);
-    }
-    catch (XPCException& e)
-    {
-        MOOSTrace("Exception %s\n", e.sGetException());
-        throw CMOOSException(kRxFailed);
-    }
-    if (nGot == 0)
-        throw CMOOSException("remote side closed....");
-    if (nGot < 0)
-        throw CMOOSException("Gross error....");
-    return nGot;
-}
-
-void CMOOSCommClient::WaitReadable(double dfDeadline)
-{
-    for (;;)
+    ReadBounds Bounds;
+    Bounds.dfWholePktSeconds = m_dfReplyTimeOut;
+    Bounds.CheckAbort = [this]
     {
         if (m_bQuit)
             throw CMOOSException("the client is closing");
-        const double dfLeft = dfDeadline - SteadySeconds();
-        if (dfLeft <= 0.0)
-        {
-            throw CMOOSException(
-                MOOSFormat("no reply from the server within %.1f s", m_dfReplyTimeOut.load()));
-        }
-        const int nSlice = std::min(kWaitSliceMS, static_cast<int>(std::ceil(dfLeft * 1000.0)));
-        const int nReady = m_pSocket->iWaitForReadable(nSlice);
-        if (nReady > 0)
-            return;
-        if (nReady < 0)
-            throw CMOOSException("Gross error....");
-    }
+    };
+    ReadPkt(m_pSocket.get(), Pkt, Bounds);
 }
 
 // ----- Client loop (client thread) --------------------------------------------------

@@ -222,8 +222,6 @@ private:
     void SendIdentification();
     CMOOSMsg ReadWelcome();
     void ReadBoundedPkt(CMOOSCommPkt& Pkt);
-    int RecvSome(unsigned char* pBuffer, int nBytes, double dfDeadline);
-    void WaitReadable(double dfDeadline);
     void RunTurns(double& dfTickMark);
     unsigned int TurnsPerSecond();
     void BuildOutgoingPkt(CMOOSCommPkt& Pkt);

@@ -5,6 +5,9 @@
 #include "MOOSLIB/XPCTcpSocket.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
 
 namespace
 {
@@ -30,6 +33,133 @@ CMOOSException NothingReceived(int nSecondsTimeOut)
     return CMOOSException(
         MOOSFormat("remote side closed or lazy client ( waited more than %ds )", nSecondsTimeOut));
 }
+
+// A sliced wait lasts at most this long, so an abort request is heard soon.
+constexpr int kWaitSliceMS = 50;
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+// Seconds on a clock that never jumps: a deadline must not move when the wall
+// clock is set.
+double SteadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+int SliceMS(double dfSecondsLeft)
+{
+    const double dfMS = std::ceil(dfSecondsLeft * 1000.0);
+    return dfMS < kWaitSliceMS ? static_cast<int>(dfMS) : kWaitSliceMS;
+}
+
+// One packet's receive on one socket under one set of bounds; the
+// whole-packet deadline is fixed when it is made.
+class PacketReceiver
+{
+public:
+    PacketReceiver(XPCTcpSocket& Socket, const CMOOSCommObject::ReadBounds& Bounds)
+        : m_Socket(Socket), m_Bounds(Bounds),
+          m_bSliced(Bounds.dfWholePktSeconds > 0.0 || Bounds.CheckAbort),
+          m_dfDeadline(Bounds.dfWholePktSeconds > 0.0 ? SteadySeconds() + Bounds.dfWholePktSeconds
+                                                      : kNever)
+    {
+    }
+
+    // A peer may deliver the length field in pieces; it is gathered whole
+    // and checked before the packet sizes anything by it.
+    void ReadLengthField(CMOOSCommPkt& PktRx)
+    {
+        unsigned char LengthField[kLengthFieldSize];
+        for (int nGot = 0; nGot < kLengthFieldSize;)
+            nGot += ReceiveSome(LengthField + nGot, kLengthFieldSize - nGot);
+        const int nLength = CopyFromBufferAsLittleEndian<int>(LengthField);
+        if (!CMOOSCommPkt::IsValidStreamLength(nLength))
+            throw CMOOSException(
+                MOOSFormat("CMOOSCommObject::ReadPkt() bad packet length %d", nLength));
+        if (!PktRx.Fill(LengthField, kLengthFieldSize))
+            throw CMOOSException(kRxFailed);
+    }
+
+    void ReadBody(CMOOSCommPkt& PktRx)
+    {
+        unsigned char Chunk[kChunkSize];
+        for (int nRequired = PktRx.GetBytesRequired(); nRequired != 0;
+             nRequired = PktRx.GetBytesRequired())
+        {
+            if (nRequired < 0)
+                throw CMOOSException(kRxFailed);
+            const int nGot = ReceiveSome(Chunk, std::min(nRequired, kChunkSize));
+            if (!PktRx.Fill(Chunk, nGot))
+                throw CMOOSException(kRxFailed);
+        }
+    }
+
+private:
+    int ReceiveSome(unsigned char* pBuffer, int nBytes)
+    {
+        int nGot = 0;
+        try
+        {
+            nGot = ReceiveOnce(pBuffer, nBytes);
+        }
+        catch (XPCException& e)
+        {
+            MOOSTrace("Exception %s\n", e.sGetException());
+            throw CMOOSException(kRxFailed);
+        }
+        if (nGot == -1)
+            throw CMOOSException("Gross error....");
+        if (nGot == 0)
+            throw NothingReceived(m_Bounds.nSecondsTimeOut);
+        if (nGot < 0 || nGot > nBytes)
+            throw CMOOSException(kRxFailed);
+        return nGot;
+    }
+
+    // A count; 0 for a closed peer or a per-receive time-out; -1 when the
+    // wait failed.
+    int ReceiveOnce(unsigned char* pBuffer, int nBytes)
+    {
+        if (m_bSliced)
+        {
+            const int nReady = WaitReadable();
+            return nReady > 0 ? m_Socket.iRecieveMessage(pBuffer, nBytes, 0) : nReady;
+        }
+        if (m_Bounds.nSecondsTimeOut < 0)
+            return m_Socket.iRecieveMessage(pBuffer, nBytes, 0);
+        return m_Socket.iReadMessageWithTimeOut(pBuffer, nBytes, m_Bounds.nSecondsTimeOut, 0);
+    }
+
+    // Waits in slices short enough for CheckAbort to be heard: 1 when a
+    // receive would not block, 0 when the per-receive time-out ran out, -1
+    // when the wait failed. Throws when the whole-packet bound runs out.
+    int WaitReadable()
+    {
+        const double dfReceiveDeadline =
+            m_Bounds.nSecondsTimeOut < 0 ? kNever
+                                         : SteadySeconds() + std::max(1, m_Bounds.nSecondsTimeOut);
+        for (;;)
+        {
+            if (m_Bounds.CheckAbort)
+                m_Bounds.CheckAbort();
+            const double dfNow = SteadySeconds();
+            if (dfNow >= m_dfDeadline)
+                throw CMOOSException(MOOSFormat("no reply from the server within %.1f s",
+                                                m_Bounds.dfWholePktSeconds));
+            if (dfNow >= dfReceiveDeadline)
+                return 0;
+            const double dfLeft = std::min(m_dfDeadline, dfReceiveDeadline) - dfNow;
+            const int nReady = m_Socket.iWaitForReadable(SliceMS(dfLeft));
+            if (nReady != 0)
+                return nReady > 0 ? 1 : -1;
+        }
+    }
+
+    XPCTcpSocket& m_Socket;
+    const CMOOSCommObject::ReadBounds& m_Bounds;
+    const bool m_bSliced;
+    const double m_dfDeadline;
+};
 } // namespace
 
 CMOOSCommObject::~CMOOSCommObject() = default;
@@ -62,63 +192,20 @@ bool CMOOSCommObject::SendPkt(XPCTcpSocket* pSocket, CMOOSCommPkt& PktTx)
     return true;
 }
 
-int CMOOSCommObject::ReceiveSome(XPCTcpSocket* pSocket, unsigned char* pBuffer, int nBytes,
-                                 int nSecondsTimeOut)
-{
-    int nGot = 0;
-    try
-    {
-        nGot = nSecondsTimeOut < 0
-                   ? pSocket->iRecieveMessage(pBuffer, nBytes, 0)
-                   : pSocket->iReadMessageWithTimeOut(pBuffer, nBytes, nSecondsTimeOut, 0);
-    }
-    catch (XPCException& e)
-    {
-        MOOSTrace("Exception %s\n", e.sGetException());
-        throw CMOOSException(kRxFailed);
-    }
-    if (nGot == -1)
-        throw CMOOSException("Gross error....");
-    if (nGot == 0)
-        throw NothingReceived(nSecondsTimeOut);
-    if (nGot < 0 || nGot > nBytes)
-        throw CMOOSException(kRxFailed);
-    return nGot;
-}
-
-// A peer may deliver the length field in pieces; it is gathered whole and
-// checked before the packet sizes anything by it.
-void CMOOSCommObject::ReadLengthField(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx,
-                                      int nSecondsTimeOut)
-{
-    unsigned char LengthField[kLengthFieldSize];
-    int nGot = 0;
-    while (nGot < kLengthFieldSize)
-        nGot += ReceiveSome(pSocket, LengthField + nGot, kLengthFieldSize - nGot, nSecondsTimeOut);
-    const int nLength = CopyFromBufferAsLittleEndian<int>(LengthField);
-    if (!CMOOSCommPkt::IsValidStreamLength(nLength))
-        throw CMOOSException(
-            MOOSFormat("CMOOSCommObject::ReadPkt() bad packet length %d", nLength));
-    if (!PktRx.Fill(LengthField, kLengthFieldSize))
-        throw CMOOSException(kRxFailed);
-}
-
 bool CMOOSCommObject::ReadPkt(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx, int nSecondsTimeOut)
 {
+    ReadBounds Bounds;
+    Bounds.nSecondsTimeOut = nSecondsTimeOut;
+    return ReadPkt(pSocket, PktRx, Bounds);
+}
+
+bool CMOOSCommObject::ReadPkt(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx, const ReadBounds& Bounds)
+{
     RequireSocket(pSocket, "ReadPkt");
+    PacketReceiver Receiver(*pSocket, Bounds);
     if (PktRx.GetStreamLength() == 0)
-        ReadLengthField(pSocket, PktRx, nSecondsTimeOut);
-    unsigned char Chunk[kChunkSize];
-    for (int nRequired = PktRx.GetBytesRequired(); nRequired != 0;
-         nRequired = PktRx.GetBytesRequired())
-    {
-        if (nRequired < 0)
-            throw CMOOSException(kRxFailed);
-        const int nGot =
-            ReceiveSome(pSocket, Chunk, std::min(nRequired, kChunkSize), nSecondsTimeOut);
-        if (!PktRx.Fill(Chunk, nGot))
-            throw CMOOSException(kRxFailed);
-    }
+        Receiver.ReadLengthField(PktRx);
+    Receiver.ReadBody(PktRx);
     return true;
 }
 

@@ -15,11 +15,14 @@
 //                                              peer closed or time-out ran out
 //   "CMOOSCommObject::ReadPkt() bad packet length %d"
 //                                              length field out of range
+//   "no reply from the server within %.1f s"   whole-packet bound ran out
 #ifndef MOOSLIB_MOOSCOMMOBJECT_H
 #define MOOSLIB_MOOSCOMMOBJECT_H
 
 #include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSMsg.h"
+
+#include <functional>
 
 class XPCTcpSocket;
 
@@ -44,6 +47,24 @@ public:
     // chunks of at most 8192 bytes. True, or throws CMOOSException.
     bool ReadPkt(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx, int nSecondsTimeOut = -1);
 
+    // How long one packet receive may wait, and what may cut it short.
+    struct ReadBounds
+    {
+        // Each single receive waits at most this many whole seconds (at
+        // least 1) for its next bytes; negative: no limit.
+        int nSecondsTimeOut = -1;
+        // The whole packet must arrive within this many seconds (steady
+        // clock, never warped) of the start of the read; 0 or less: no bound.
+        double dfWholePktSeconds = 0.0;
+        // When set, called before every wait of at most 50 ms; it abandons
+        // the receive by throwing CMOOSException, whose text then stands.
+        std::function<void()> CheckAbort;
+    };
+
+    // ReadPkt with every bound it knows; the form above sets only the
+    // per-receive time-out.
+    bool ReadPkt(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx, const ReadBounds& Bounds);
+
     // Sends Msg as a one-message packet: SendPkt's result, or throws
     // CMOOSException, also when Msg cannot be serialized.
     bool SendMsg(XPCTcpSocket* pSocket, CMOOSMsg& Msg);
@@ -55,10 +76,6 @@ public:
 
     // No work is needed on this platform: returns true.
     bool SocketsInit();
-
-private:
-    int ReceiveSome(XPCTcpSocket* pSocket, unsigned char* pBuffer, int nBytes, int nSecondsTimeOut);
-    void ReadLengthField(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx, int nSecondsTimeOut);
 };
 
 #endif
