@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds the tree and runs every test through
-# ctest: the normal build, then the AddressSanitizer + UndefinedBehaviorSanitizer
-# build. Fails when any step or any test fails.
+# ctest: the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer
+# build and the ThreadSanitizer build; then runs every fuzz target for 30 s.
+# Fails when any step, any test or any fuzz target fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,4 +20,6 @@ run_build() { # dir, cmake options...
 
 run_build build
 run_build build-asan -DMOOS_ASAN=ON -DMOOS_BUILD_BENCH=OFF
+run_build build-tsan -DMOOS_TSAN=ON -DMOOS_BUILD_BENCH=OFF
 bash scripts/check-install.sh build
+bash scripts/fuzz.sh 30

@@ -18,6 +18,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -63,13 +64,23 @@ protected:
         return sLine;
     }
 
-    // Writes in pieces, each allowed to wait for the reader.
-    void Send(const std::string& sBytes)
+    // The bytes in the pieces Send writes, made before a test measures its
+    // memory, so that only the reader's own use shows.
+    static std::vector<std::string> Pieces(const std::string& sBytes)
     {
+        std::vector<std::string> Result;
         for (size_t nAt = 0; nAt < sBytes.size(); nAt += 65536)
-            ASSERT_EQ(Pty.write(sBytes.substr(nAt, 65536), 10s),
-                      PseudoTerminal::WriteResult::Written);
+            Result.push_back(sBytes.substr(nAt, 65536));
+        return Result;
     }
+
+    // Writes the pieces, each allowed to wait for the reader.
+    void Send(const std::vector<std::string>& Bytes)
+    {
+        for (const std::string& sPiece : Bytes)
+            ASSERT_EQ(Pty.write(sPiece, 10s), PseudoTerminal::WriteResult::Written);
+    }
+    void Send(const std::string& sBytes) { Send(Pieces(sBytes)); }
 
     static bool Within(std::future<bool>& Result, std::chrono::seconds Bound = 20s)
     {
@@ -110,10 +121,10 @@ TEST_F(SerialFaultTest, BinaryNoiseIsCutIntoLinesOrDiscardedAndTheNextSentenceCo
 
 TEST_F(SerialFaultTest, MegabyteWithoutLineEndIsDiscardedInBoundedMemory)
 {
-    const std::string sBytes = std::string(4 * 1024 * 1024, 'A') + "\r\n$GPGGA,after,run\r\n";
+    const auto Bytes = Pieces(std::string(4 * 1024 * 1024, 'A') + "\r\n$GPGGA,after,run\r\n");
     const long nPeakBefore = PeakResidentKb();
     auto Result = ReadUntil("$GPGGA,after,run\r\n");
-    Send(sBytes);
+    Send(Bytes);
     ASSERT_TRUE(Within(Result));
     EXPECT_TRUE(Result.get()) << sError;
     EXPECT_GE(Reader.discardedRuns(), 1u);
@@ -122,10 +133,12 @@ TEST_F(SerialFaultTest, MegabyteWithoutLineEndIsDiscardedInBoundedMemory)
 
 TEST_F(SerialFaultTest, DeviceThatNeverEndsALineKeepsTheReaderBoundedUntilItCloses)
 {
+    std::vector<std::string> Bytes;
+    for (int i = 0; i < 64; ++i)
+        Bytes.emplace_back(65536, static_cast<char>('a' + i % 26));
     const long nPeakBefore = PeakResidentKb();
     auto Result = ReadUntil("never");
-    for (int i = 0; i < 64; ++i)
-        Send(std::string(65536, static_cast<char>('a' + i % 26)));
+    Send(Bytes);
     EXPECT_EQ(Result.wait_for(0s), std::future_status::timeout) << "a line without CR LF came out";
     Pty.close();
     ASSERT_TRUE(Within(Result));
