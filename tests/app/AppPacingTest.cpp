@@ -23,7 +23,7 @@ protected:
                                int most)
     {
         BackgroundRun run(app, "Pace", Mission(global, block));
-        ASSERT_TRUE(WaitUntil([&] { return app.iterations > 0; }));
+        ASSERT_TRUE(WaitFor([&] { return app.iterations > 0; }));
         const int before = app.iterations;
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const int passes = app.iterations - before;
@@ -59,10 +59,10 @@ TEST_F(AppPacing, RequestQuitFromAnotherThreadCutsTheSleepShort)
 {
     // One pass every 20 s: only a quit that wakes the sleep ends Run soon.
     BackgroundRun run(app, "Pace", Mission("", "AppTick = 0.05"));
-    ASSERT_TRUE(WaitUntil([&] { return app.iterations == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app.iterations == 1; }));
     const auto asked = std::chrono::steady_clock::now();
     app.RequestQuit();
-    ASSERT_TRUE(WaitUntil([&] { return run.done.load(); }, 5.0));
+    ASSERT_TRUE(WaitFor([&] { return run.done.load(); }, 5.0));
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
     EXPECT_TRUE(run.result);
     EXPECT_EQ(app.iterations, 1);

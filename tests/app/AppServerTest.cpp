@@ -58,19 +58,19 @@ protected:
 
     bool ServerTextHas(const std::string& key, const std::string& part)
     {
-        return WaitUntil([&] { return ServerText(key).find(part) != std::string::npos; });
+        return WaitFor([&] { return ServerText(key).find(part) != std::string::npos; });
     }
 
     // A second client of the server, for sending the probe its mail.
     void ConnectCommander()
     {
         commander.Run("127.0.0.1", port, "Commander", 20);
-        ASSERT_TRUE(WaitUntil([&] { return commander.IsConnected(); }));
+        ASSERT_TRUE(WaitFor([&] { return commander.IsConnected(); }));
     }
 
     void SendCommand(const std::string& text)
     {
-        ASSERT_TRUE(WaitUntil([&] { return commander.IsConnected(); }));
+        ASSERT_TRUE(WaitFor([&] { return commander.IsConnected(); }));
         ASSERT_TRUE(commander.Notify("PROBE_CMD", text, -1.0));
     }
 
@@ -96,10 +96,10 @@ TEST_F(AppServer, ConnectsAndPublishesItsStatusRecord)
 TEST_F(AppServer, CommandMessageReachesOnCommandMsgAndOnNewMail)
 {
     BackgroundRun run(app, "Probe", Mission("CatchCommandMessages = true"));
-    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
+    ASSERT_TRUE(WaitFor([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
     ConnectCommander();
     SendCommand("go");
-    ASSERT_TRUE(WaitUntil([&] { return app.CommandCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app.CommandCount() == 1; }));
     EXPECT_EQ(app.commands[0], "go");
     EXPECT_THAT(app.MailKeys(), ::testing::Contains("PROBE_CMD"));
     EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "Subscribing=\"PROBE_CMD,\""));
@@ -109,20 +109,20 @@ TEST_F(AppServer, ResubscribedAfterTheServerRestarts)
 {
     BackgroundRun run(app, "Probe", Mission("CatchCommandMessages = true"));
     ConnectCommander();
-    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
+    ASSERT_TRUE(WaitFor([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
     SendCommand("before");
-    ASSERT_TRUE(WaitUntil([&] { return app.CommandCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app.CommandCount() == 1; }));
 
     server.Stop();
-    ASSERT_TRUE(WaitUntil([&] { return app.disconnects >= 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app.disconnects >= 1; }));
     ASSERT_TRUE(server.Start("127.0.0.1", port)) << server.GetError();
-    ASSERT_TRUE(WaitUntil([&] { return app.connects >= 2; }));
-    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
+    ASSERT_TRUE(WaitFor([&] { return app.connects >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return app.comms.IsRegisteredFor("PROBE_CMD"); }));
     ASSERT_TRUE(server.WaitForClient("Commander", 10.0));
     // The probe's registration must reach the new server before the command.
     ASSERT_TRUE(ServerTextHas("PROBE_STATUS", "Subscribing=\"PROBE_CMD,\""));
     SendCommand("after");
-    ASSERT_TRUE(WaitUntil([&] { return app.CommandCount() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return app.CommandCount() == 2; }));
     EXPECT_EQ(app.commands[1], "after");
 }
 
@@ -134,11 +134,11 @@ TEST_F(AppServer, ManagedVariablesFollowMailAndArePublishedWhenFresh)
     app.updateVariables = true;
     app.onIterate = [](ProbeApp& a) { a.PublishFreshMOOSVariables(); };
     BackgroundRun run(app, "Probe", Mission());
-    ASSERT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("SPEED"); }));
+    ASSERT_TRUE(WaitFor([&] { return app.comms.IsRegisteredFor("SPEED"); }));
     EXPECT_EQ(app.comms.GetRegistered(), std::set<std::string>{"SPEED"});
     ConnectCommander();
     ASSERT_TRUE(commander.Notify("SPEED", 3.5, -1.0));
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(WaitFor(
         [&]
         {
             CMOOSMsg echo;
@@ -156,7 +156,7 @@ TEST_F(AppServer, DebugTextIsPublishedWhileConnected)
             a.MOOSDebugWrite("hello");
     };
     BackgroundRun run(app, "Probe", Mission());
-    EXPECT_TRUE(WaitUntil([&] { return ServerText("MOOS_DEBUG") == "hello"; }));
+    EXPECT_TRUE(WaitFor([&] { return ServerText("MOOS_DEBUG") == "hello"; }));
 }
 
 TEST_F(AppServer, ThirdRunArgumentNamesTheClientButNotTheBlock)
@@ -182,11 +182,11 @@ TEST_F(AppServer, LoopIdlesUntilTheServerComesUp)
     server.Stop();
     BackgroundRun run(app, "Probe", Mission());
     // The connection wait gives up after about 5.5 s of warped time.
-    ASSERT_TRUE(WaitUntil([&] { return app.startedUp.load(); }, 5.0));
+    ASSERT_TRUE(WaitFor([&] { return app.startedUp.load(); }, 5.0));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(app.iterations, 0);
     ASSERT_TRUE(server.Start("127.0.0.1", port)) << server.GetError();
-    EXPECT_TRUE(WaitUntil([&] { return app.iterations > 0; }));
+    EXPECT_TRUE(WaitFor([&] { return app.iterations > 0; }));
     EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "MOOSName=Probe,"));
 }
 
@@ -212,7 +212,7 @@ protected:
         app.AddMOOSVariable("b", "B", "", 0.0);
         app.registerOnConnect = true;
         ConnectCommander();
-        EXPECT_TRUE(WaitUntil([&] { return app.comms.IsRegisteredFor("B"); }));
+        EXPECT_TRUE(WaitFor([&] { return app.comms.IsRegisteredFor("B"); }));
         EXPECT_TRUE(server.WaitForClient("Probe", 10.0));
         std::vector<std::string> batch;
         for (int attempt = 0; attempt < 5 && batch.empty(); ++attempt)
@@ -220,7 +220,7 @@ protected:
             const double now = MOOSTime();
             commander.Notify("A", 1.0, now);
             commander.Notify("B", 2.0, now - 1.0);
-            WaitUntil([&] { return !(batch = app.BatchWith({"A", "B"})).empty(); }, 2.0);
+            WaitFor([&] { return !(batch = app.BatchWith({"A", "B"})).empty(); }, 2.0);
         }
         return batch;
     }
@@ -242,7 +242,7 @@ TEST_F(AppServer, MailCallBackRunsThePassesOnTheClientThread)
 {
     app.UseMailCallBack();
     BackgroundRun run(app, "Probe", Mission());
-    ASSERT_TRUE(WaitUntil([&] { return app.iterations > 2; }));
+    ASSERT_TRUE(WaitFor([&] { return app.iterations > 2; }));
     EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "MOOSName=Probe,"));
     {
         std::lock_guard<std::mutex> guard(app.lock);

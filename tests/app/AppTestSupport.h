@@ -6,6 +6,8 @@
 #include "MOOSLIB/MOOSApp.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
+#include "../support/WaitFor.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -41,19 +43,7 @@ public:
     std::string path;
 };
 
-// True as soon as the predicate holds; false after the bound (real seconds).
-inline bool WaitUntil(const std::function<bool()>& predicate, double seconds = 10.0)
-{
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-    while (!predicate())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using moostest::WaitFor;
 
 // An application that records its hooks and exposes the framework's
 // protected state to the tests. Iterate runs the optional action.

@@ -55,7 +55,7 @@ protected:
         }
         ASSERT_TRUE(server->WaitForClient("Scaler", 20.0));
         sender.Run("127.0.0.1", server->GetPort(), "Sender", 20);
-        ASSERT_TRUE(WaitUntil([&] { return sender.IsConnected(); }));
+        ASSERT_TRUE(WaitFor([&] { return sender.IsConnected(); }));
     }
 
     // Publishes input until the server holds output (the scaler may not
@@ -63,7 +63,7 @@ protected:
     double Scaled(double input, const std::string& output)
     {
         CMOOSMsg msg;
-        WaitUntil(
+        WaitFor(
             [&]
             {
                 sender.Notify("DEPTH", input, -1.0);

@@ -10,20 +10,6 @@
 namespace commstest
 {
 
-bool WaitFor(const std::function<bool()>& pred, double dfSeconds)
-{
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(dfSeconds));
-    while (!pred())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 namespace
 {
 bool CountConnect(void* pParam)

@@ -8,6 +8,8 @@
 #include "MOOSLIB/MOOSMsg.h"
 #include "MOOSLIB/XPCTcpSocket.h"
 
+#include "../support/WaitFor.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,9 +23,7 @@ namespace commstest
 // Every pause of the client (retry, reconnect, tick) runs this much faster.
 constexpr double kWarp = 20.0;
 
-// Polls pred every few milliseconds; true as soon as it holds, false after
-// dfSeconds of wall clock.
-bool WaitFor(const std::function<bool()>& pred, double dfSeconds = 10.0);
+using moostest::WaitFor;
 
 // Counts the client's callbacks (they run on the client thread). OnConnect,
 // when set before Run, runs inside the connect callback.

@@ -1,6 +1,8 @@
 #include "MOOSLIB/MOOSLock.h"
 #include "MOOSLIB/MOOSThread.h"
 
+#include "../support/WaitFor.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,17 +14,7 @@
 
 namespace
 {
-bool WaitFor(const std::function<bool()>& Predicate)
-{
-    auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!Predicate())
-    {
-        if (std::chrono::steady_clock::now() > Deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using moostest::WaitFor;
 
 // A thread body that runs until released, counting its runs.
 struct Body
