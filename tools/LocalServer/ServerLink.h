@@ -48,7 +48,6 @@ public:
     // Ends the connection's transfers from any thread; the socket stays open
     // until Close.
     void Hangup();
-    bool IsHungUp() const { return m_bHungUp; }
     // For a parting message: stops sending, then discards what the peer still
     // sends until it closes or nWaitMs pass, so that closing does not reset the
     // connection before the peer has read the parting message.
