@@ -200,6 +200,18 @@ TEST_F(AppServer, RunReturnsWithTheClientClosed)
     EXPECT_TRUE(server.WaitForClientGone("Probe", 10.0));
 }
 
+TEST_F(AppServer, QuittingDeliversWhatTheLastPassPosted)
+{
+    app.onIterate = [](ProbeApp& a)
+    {
+        if (a.comms.Notify("Last", "final", 0.0))
+            a.RequestQuit();
+    };
+    const std::string mission = Mission("CommsTick = 1");
+    EXPECT_TRUE(app.Run("Probe", mission.c_str()));
+    EXPECT_EQ(ServerText("Last"), "final");
+}
+
 class AppServerMail : public AppServer
 {
 protected:

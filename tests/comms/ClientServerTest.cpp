@@ -221,6 +221,23 @@ TEST_F(ClientServerTest, CloseEndsLoopAndEmptiesMailBoxesWithoutDisconnectCallba
     EXPECT_FALSE(Client.Fetch(Mail));
 }
 
+TEST_F(ClientServerTest, FlushBeforeCloseDeliversEverythingPosted)
+{
+    StartServer();
+    StartClient(Server->GetPort(), "Tester", 2);
+    ASSERT_TRUE(WaitConnected());
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(Client.Notify("Count", static_cast<double>(i), 0.0));
+    EXPECT_TRUE(Client.Flush(10.0));
+    EXPECT_TRUE(Client.Close());
+    EXPECT_EQ(Server->GetNotificationCount(), 50u);
+}
+
+TEST_F(ClientServerTest, FlushWithoutAConnectionFailsAtOnce)
+{
+    EXPECT_FALSE(Client.Flush(10.0));
+}
+
 TEST_F(ClientServerTest, RunsAgainOnlyAfterClose)
 {
     ConnectClient();

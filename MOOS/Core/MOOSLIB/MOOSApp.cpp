@@ -125,7 +125,10 @@ bool CMOOSApp::Run(const char* sName, const char* sMissionFile)
 
     const bool ok = StartUp();
     if (ok)
+    {
         RunLoop();
+        FlushComms();
+    }
     // Run returns with the client thread stopped, so that the derived
     // object can be destroyed without its hooks still being called.
     StopComms();
@@ -244,6 +247,14 @@ void CMOOSApp::ReadServerPort()
         serverPort = 9000;
         MOOSTrace("Warning Server port not read from mission file: assuming 9000\n");
     }
+}
+
+// A process that quits (a bridge whose device has gone, say) still delivers
+// what its last passes posted; two turns carry it, with a second to spare.
+void CMOOSApp::FlushComms()
+{
+    if (commsStarted && comms.IsConnected())
+        comms.Flush(1.0 + 2.0 / std::max(1, commsFreq));
 }
 
 void CMOOSApp::StopComms()

@@ -211,6 +211,8 @@ private:
     void PrintBanner();
     void ReadServerHost();
     void ReadServerPort();
+    // Waits (bounded) until what was posted has reached the server.
+    void FlushComms();
     // Closes the comms client once if ConfigureComms started it.
     void StopComms();
     void HandleMail(MOOSMSG_LIST& mail);

@@ -9,9 +9,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace
 {
@@ -203,6 +206,23 @@ bool CMOOSCommClient::FakeSource(bool bFake)
 bool CMOOSCommClient::IsConnected()
 {
     return m_bConnected;
+}
+
+// A message posted before the call is either in the turn now in flight or
+// still in the outbox, which the turn after it takes: two completed turns
+// carry it.
+bool CMOOSCommClient::Flush(double dfMaxSeconds)
+{
+    const unsigned long nCarried = m_nTurnsCompleted + 2;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration<double>(std::max(0.0, dfMaxSeconds));
+    while (m_bConnected && m_nTurnsCompleted < nCarried)
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return m_nTurnsCompleted >= nCarried;
 }
 
 // ----- Posting ----------------------------------------------------------------------
@@ -681,6 +701,7 @@ bool CMOOSCommClient::DoClientWork()
         if (m_bVerboseDebug)
             MOOSTrace("COMMSERVER DEBUG: completed call to DB after %f s\n", dfRxTime - dfTxTime);
         StoreReply(PktRx, dfTxTime, dfRxTime);
+        ++m_nTurnsCompleted;
     }
     catch (const CMOOSException& e)
     {

@@ -85,6 +85,11 @@ public:
     // registered set. The argument is ignored. The disconnect callback is
     // not called. False only when the loop could not be seen to end.
     bool Close(bool bNice = true);
+    // Waits, for at most dfMaxSeconds of wall clock, until everything posted
+    // before the call has gone to the server in a completed turn, so that a
+    // process about to Close does not drop its last values. True when it
+    // has; false when not connected, or the connection or the time ran out.
+    bool Flush(double dfMaxSeconds);
 
     // The callbacks run on the client thread. They may be set at any time;
     // the connect callback should be set before Run (Run warns otherwise).
@@ -265,4 +270,5 @@ private:
     std::atomic<bool> m_bVerboseDebug{false};
     std::atomic<unsigned int> m_nFundamentalFreq{5};
     std::atomic<double> m_dfReplyTimeOut{10.0};
+    std::atomic<unsigned long> m_nTurnsCompleted{0}; // turns whose reply arrived
 };
