@@ -1,8 +1,9 @@
 // A packet from bytes to a message list, the way each side of a connection
 // reads what its peer sent:
 //   - gathered with Fill in the chunks the receive loop uses, then read;
-//   - received whole by CMOOSCommObject::ReadPkt / ReadMsg (the client's
-//     transfer calls) from the far end of a socket pair;
+//   - received whole by CMOOSCommObject::ReadPkt, plain and bounded as the
+//     client reads its replies, and by ReadMsg, from the far end of a
+//     socket pair;
 //   - received by LocalServer's link, which bounds the packet's size.
 //
 // Properties beyond "no crash": a packet is complete only at its declared
@@ -103,27 +104,43 @@ struct SentBytes
     std::unique_ptr<XPCTcpSocket> pReader;
 };
 
-void ReceiveWithCommObject(const uint8_t* pData, size_t nSize)
+// The stream length of a packet received whole by ReadPkt, or -1 when the
+// receive was refused; bounded as the comms client bounds its replies when
+// bBounded is set.
+int ReceivedLength(const uint8_t* pData, size_t nSize, bool bBounded, CMOOSCommPkt& Pkt)
 {
     SentBytes Wire(pData, nSize);
     CMOOSCommObject Comms;
-    CMOOSCommPkt Pkt;
+    CMOOSCommObject::ReadBounds Bounds;
+    Bounds.dfWholePktSeconds = 10.0;
+    Bounds.CheckAbort = [] {};
     try
     {
-        MOOS_FUZZ_CHECK(Comms.ReadPkt(Wire.pReader.get(), Pkt, -1));
+        MOOS_FUZZ_CHECK(bBounded ? Comms.ReadPkt(Wire.pReader.get(), Pkt, Bounds)
+                                 : Comms.ReadPkt(Wire.pReader.get(), Pkt, -1));
     }
     catch (const CMOOSException&)
     {
-        return;
+        return -1;
     }
     MOOS_FUZZ_CHECK(Pkt.GetBytesRequired() == 0 && Pkt.GetStreamLength() == Int32At(pData));
+    return Pkt.GetStreamLength();
+}
+
+void ReceiveWithCommObject(const uint8_t* pData, size_t nSize)
+{
+    CMOOSCommPkt Pkt, BoundedPkt;
+    const int nLength = ReceivedLength(pData, nSize, false, Pkt);
+    MOOS_FUZZ_CHECK(ReceivedLength(pData, nSize, true, BoundedPkt) == nLength);
+    if (nLength < 0)
+        return;
     ReadAndCheck(Pkt, pData, nSize, true);
 
     SentBytes Again(pData, nSize);
     CMOOSMsg Msg;
     try
     {
-        Comms.ReadMsg(Again.pReader.get(), Msg, 1);
+        CMOOSCommObject().ReadMsg(Again.pReader.get(), Msg, 1);
     }
     catch (const CMOOSException&)
     {

@@ -34,8 +34,9 @@ scaler_bin=$(find "$build" -type f -name Scaler -perm -u+x | head -1)
 
 work=$(mktemp -d /tmp/moos-soak.XXXXXX)
 pids=()
+server_pid=
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}" $server_pid; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
