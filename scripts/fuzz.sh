@@ -20,7 +20,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 shared=${MOOS_SHARED_DIR:-$(cd .. && pwd)/shared}
 
 echo "== $build (fuzz targets, ${seconds} s each)"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+  -DCMAKE_CXX_COMPILER=clang++ \
   -DMOOS_BUILD_FUZZ=ON -DMOOS_ASAN=ON -DMOOS_BUILD_TESTS=OFF -DMOOS_BUILD_BENCH=OFF \
   -DMOOS_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build "$build" -j "$jobs" --target moos_fuzzers
