@@ -28,7 +28,7 @@ static_assert(sizeof(kProtocolString) <= kProtocolBlockBytes, "protocol block");
 
 void TraceResult(bool bOk, const char* sFail)
 {
-    MOOSTrace(bOk ? "ok\n" : sFail);
+    MOOSTrace("%s", bOk ? "ok\n" : sFail);
 }
 
 } // namespace
