@@ -57,6 +57,32 @@ TEST_F(DirkelTest, OnlyALineStartingWithDollarCIsParsed)
     EXPECT_EQ(compassData, "kept");
 }
 
+TEST_F(DirkelTest, VerifyChecksumKeepsTheHeadingOfDamagedLines)
+{
+    BridgeSettings settings;
+    settings.verifyChecksum = true;
+    Configure(settings);
+    Feed("$C328.3P0.2R-18.3T19.0*1F\r\n");
+    EXPECT_EQ(app->published, (Publications{{"CompassData", ""}}));
+    Feed("$C212.4P2.5R-14.0T28.4Mx107977.90My-79422.00Mz173.27*08\r\n");
+    EXPECT_EQ(app->published, (Publications{{"CompassData", "212.4"}}));
+    const std::string printed = Feed("$C4480E001\r\n");
+    EXPECT_EQ(app->published, (Publications{{"CompassData", "212.4"}}));
+    EXPECT_EQ(printed, "$C4480E001\r\n\nposlano\n");
+    EXPECT_EQ(app->RejectedLines(), 2u);
+}
+
+TEST_F(DirkelTest, WithoutPublishEveryLineOtherLinesAreNeitherPublishedNorEchoed)
+{
+    BridgeSettings settings;
+    settings.publishEveryLine = false;
+    Configure(settings);
+    EXPECT_EQ(Feed(":\r\n"), "");
+    EXPECT_TRUE(app->published.empty());
+    EXPECT_EQ(Feed("$C1.5P0R0\r\n"), "$C1.5P0R0\r\n\nposlano\n");
+    EXPECT_EQ(app->published, (Publications{{"CompassData", "1.5"}}));
+}
+
 TEST_F(DirkelTest, FailedReadIsRecordedAndEndsTheLoop)
 {
     ExpectFailedReadEndsTheLoop();

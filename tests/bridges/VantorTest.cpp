@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/system/system_error.hpp>
+
 #include <cstdlib>
 #include <fstream>
+#include <future>
 
 namespace
 {
@@ -119,8 +122,8 @@ TEST_F(VantorTest, OtherTalkersCountOnlyWithAcceptAnyTalker)
 
 TEST(VantorSentenceTest, AnyTalkerIsADollarTwoUpperCaseLettersAndGga)
 {
-    for (const char* line : {"$GPGGA,1", "$GNGGA,1", "$GLGGA,1", "$GAGGA,1", "$GBGGA,1", "$BDGGA,1",
-                             "$GNGGA"})
+    for (const char* line :
+         {"$GPGGA,1", "$GNGGA,1", "$GLGGA,1", "$GAGGA,1", "$GBGGA,1", "$BDGGA,1", "$GNGGA"})
         EXPECT_TRUE(IsGgaSentence(line, true)) << line;
     for (const char* line : {"$gnGGA,1", "$GNgga,1", "$G1GGA,1", "$GNGSA,1", "GNGGA,1", "$GGA,1",
                              "$PGGA,1", "$GNGG", ""})
@@ -145,7 +148,7 @@ TEST_F(VantorTest, VerifyChecksumRejectsCorruptedAndCutSentences)
 TEST_F(VantorTest, CutSentenceIsPublishedWithoutVerifyChecksum)
 {
     Feed("$GPGGA,123519,4807.038,N,0113\r\n");
-    EXPECT_EQ(app->published, Position("4807.038", "0113\r\n", "\r", "N"));
+    EXPECT_EQ(app->published, Position("4807.038", "0113\r\n", "0", "N"));
 }
 
 TEST_F(VantorTest, RequireFixIgnoresSentencesWithoutAFix)
@@ -200,8 +203,74 @@ TEST_F(VantorTest, NoSettingsPublishWhatThePreviousReleaseDid)
         std::ifstream in(std::string(MOOS_SHARED_DIR) + "/captures/nmea/" + name, std::ios::binary);
         if (!in)
             GTEST_SKIP() << "capture " << name << " is not there";
+        Configure({}); // each capture from a fresh start
         EXPECT_EQ(bridgetest::DigestOfFeeding(*app, in), digest) << name;
     }
+}
+
+// The shared layer's waiting, shown on the GPS bridge.
+TEST_F(VantorTest, SilencePastDataTimeoutRaisesTheErrorUntilALineComes)
+{
+    BridgeSettings settings;
+    settings.dataTimeout = 0.2;
+    Configure(settings);
+    ASSERT_TRUE(serialtest::WaitFor(
+        [&]
+        {
+            app->Iterate();
+            return !app->AppError().empty();
+        }));
+    EXPECT_EQ(app->AppError(), "no data from " + pty.farEndPath() + " for 0.2 s");
+    EXPECT_TRUE(app->published.empty());
+    Feed(kWorkedExample);
+    EXPECT_EQ(app->AppError(), "");
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+}
+
+TEST_F(VantorTest, LostDeviceWithReopenDeviceKeepsTheLoopAndRaisesTheError)
+{
+    Configure(With(&BridgeSettings::reopenDevice));
+    pty.close();
+    EXPECT_TRUE(app->Iterate());
+    EXPECT_TRUE(app->ReadError().empty());
+    EXPECT_FALSE(app->QuitWasRequested());
+    EXPECT_EQ(app->AppError().rfind("lost serial device " + pty.farEndPath(), 0), 0u)
+        << app->AppError();
+    EXPECT_TRUE(app->Iterate()); // waits for the next try, which fails again
+    EXPECT_FALSE(app->QuitWasRequested());
+}
+
+TEST(VantorDeviceTest, MissingDeviceThrowsUnlessReopenDeviceWaitsForIt)
+{
+    BridgeSettings settings;
+    settings.serialPort = "/dev/no-such-receiver";
+    EXPECT_THROW(CSimulator app(settings), boost::system::system_error);
+    settings.reopenDevice = true;
+    bridgetest::Recording<CSimulator> app(settings);
+    EXPECT_EQ(app.AppError(),
+              "cannot open serial device /dev/no-such-receiver: No such file or directory");
+}
+
+TEST_F(VantorTest, SecondBridgeOnTheSameDeviceIsToldItIsInUse)
+{
+    try
+    {
+        CSimulator second(pty.farEndPath());
+        FAIL() << "the second bridge opened the device";
+    }
+    catch (const boost::system::system_error& e)
+    {
+        EXPECT_TRUE(SerialDeviceInUse(e.code())) << e.what();
+    }
+}
+
+// A stop request reaches an Iterate that waits on a silent device.
+TEST_F(VantorTest, QuitRequestEndsAWaitingIterate)
+{
+    auto pass = std::async(std::launch::async, [this] { return app->Iterate(); });
+    app->RequestQuit();
+    ASSERT_EQ(pass.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(app->published.empty());
 }
 
 TEST_F(VantorTest, FailedReadIsRecordedAndEndsTheLoop)
