@@ -14,8 +14,8 @@ using std::chrono::milliseconds;
 
 // The longest single wait for the device: a quit request is seen within it.
 constexpr milliseconds kReadSlice{200};
-// Once the device has been silent past DataTimeout, a pass waits at most
-// this long, so that the loop and its status records go on.
+// With DataTimeout a pass waits at most this long, so that the loop and its
+// status records go on while the device is quiet.
 constexpr milliseconds kSilentPass{1000};
 // How often a missing device is tried again.
 constexpr milliseconds kReopenPeriod{1000};
@@ -39,7 +39,7 @@ void SerialBridge::RequireDevice()
     const std::string reason = line.openError().message();
     MOOSTrace("%s: cannot open serial device %s: %s; trying again every second\n", program.c_str(),
               line.devicePath().c_str(), reason.c_str());
-    SetAppError(true, "cannot open serial device " + line.devicePath() + ": " + reason);
+    ReportHealth(true, "cannot open serial device " + line.devicePath() + ": " + reason);
     nextOpenTry = Clock::now() + kReopenPeriod;
 }
 
@@ -137,7 +137,8 @@ SerialBridge::Clock::time_point SerialBridge::PassDeadline() const
     const auto timeout = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(settings.dataTimeout));
     const Clock::time_point silentFrom = lastLine + timeout;
-    return silentFrom > now ? silentFrom : now + std::min<Clock::duration>(timeout, kSilentPass);
+    const Clock::time_point cap = now + kSilentPass;
+    return silentFrom > now ? std::min(silentFrom, cap) : cap;
 }
 
 void SerialBridge::NoteSilence()
@@ -148,7 +149,7 @@ void SerialBridge::NoteSilence()
     const std::string reason = "no data from " + line.devicePath() + " for " +
                                MOOSFormat("%g", settings.dataTimeout) + " s";
     MOOSTrace("%s: %s\n", program.c_str(), reason.c_str());
-    SetAppError(true, reason);
+    ReportHealth(true, reason);
 }
 
 void SerialBridge::NoteLine()
@@ -158,7 +159,7 @@ void SerialBridge::NoteLine()
         return;
     silent = false;
     MOOSTrace("%s: data from %s again\n", program.c_str(), line.devicePath().c_str());
-    SetAppError(false, "");
+    ReportHealth(false, "");
 }
 
 void SerialBridge::LoseDevice(const boost::system::error_code& reason)
@@ -172,7 +173,7 @@ void SerialBridge::LoseDevice(const boost::system::error_code& reason)
     }
     MOOSTrace("%s: lost serial device %s: %s; trying to open it again every second\n",
               program.c_str(), line.devicePath().c_str(), reason.message().c_str());
-    SetAppError(true, "lost serial device " + line.devicePath() + ": " + reason.message());
+    ReportHealth(true, "lost serial device " + line.devicePath() + ": " + reason.message());
     silent = false;
     nextOpenTry = Clock::now() + kReopenPeriod;
 }
@@ -189,9 +190,17 @@ bool SerialBridge::TryReopen()
         return false;
     MOOSTrace("%s: serial device %s is back; reading again\n", program.c_str(),
               line.devicePath().c_str());
-    SetAppError(false, "");
+    ReportHealth(false, "");
     lastLine = Clock::now();
     return true;
+}
+
+void SerialBridge::ReportHealth(bool error, const std::string& reason)
+{
+    SetAppError(error, reason);
+    // The next pass publishes the status record at once, so subscribers
+    // learn of the change without waiting out the status period.
+    lastStatusTime = -1.0;
 }
 
 void SerialBridge::SleepUntil(Clock::time_point when)

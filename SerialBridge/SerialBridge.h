@@ -11,11 +11,14 @@
 //    every line or only after lines that gave values (PublishEveryLine), and
 //    the echo on standard output (Echo);
 //  - time-outs: without DataTimeout a pass waits for a line as long as it
-//    takes; with it, silence longer than the timeout raises the application
-//    error, which the status record carries, and lets the loop go on;
+//    takes; with it, a pass waits at most a second, and silence longer than
+//    the timeout raises the application error, which the status record
+//    carries, and clears it when lines return;
 //  - the device going away: without ReopenDevice the reason is kept
 //    (ReadError) and the loop asked to quit; with it the bridge raises the
 //    application error and tries to open the device again every second;
+//  - a change of the error is published in a status record at the next
+//    pass, not at the end of the status period;
 //  - stopping: reads wait in slices of at most 200 ms, so a quit request (a
 //    signal, see RunBridgeProgram) ends Iterate within that time.
 // The derived class says which lines are its own, takes their values,
@@ -94,6 +97,8 @@ private:
     void NoteSilence();
     void NoteLine();
 
+    // Raises or clears the application error, which the next pass reports.
+    void ReportHealth(bool error, const std::string& reason);
     void LoseDevice(const boost::system::error_code& reason);
     bool TryReopen();
     // Sleeps until when (at most a second), unless a quit is requested.
