@@ -2,16 +2,6 @@
 
 #include <iostream>
 
-namespace
-{
-BridgeSettings WithDevice(const std::string& device)
-{
-    BridgeSettings settings;
-    settings.serialPort = device;
-    return settings;
-}
-} // namespace
-
 bool ParseCompassLine(const std::string& line, std::string& compassData)
 {
     if (line.compare(0, 2, "$C") != 0)
@@ -24,7 +14,7 @@ bool ParseCompassLine(const std::string& line, std::string& compassData)
     return true;
 }
 
-CSimulator::CSimulator(const std::string& device) : CSimulator(WithDevice(device)) {}
+CSimulator::CSimulator(const std::string& device) : CSimulator(DefaultSettingsFor(device)) {}
 
 CSimulator::CSimulator(const BridgeSettings& settings)
     : SerialBridge("Dirkel", settings, serial),

@@ -122,6 +122,13 @@ std::string Seconds(double seconds)
 }
 } // namespace
 
+BridgeSettings DefaultSettingsFor(const std::string& device)
+{
+    BridgeSettings settings;
+    settings.serialPort = device;
+    return settings;
+}
+
 const std::vector<std::string>& FrameworkKeys()
 {
     static const std::vector<std::string> keys{

@@ -45,6 +45,9 @@ struct BridgeSettings
     bool echo = true;
 };
 
+// The defaults, reading device.
+BridgeSettings DefaultSettingsFor(const std::string& device);
+
 // What the early read of a process's block found.
 struct SettingsRead
 {

@@ -27,13 +27,6 @@ bool IsUpper(char c)
 {
     return std::isupper(static_cast<unsigned char>(c)) != 0;
 }
-
-BridgeSettings WithDevice(const std::string& device)
-{
-    BridgeSettings settings;
-    settings.serialPort = device;
-    return settings;
-}
 } // namespace
 
 bool IsGgaSentence(const std::string& line, bool anyTalker)
@@ -80,7 +73,7 @@ bool ParseGpgga(const std::string& line, GgaPosition& position)
     return true;
 }
 
-CSimulator::CSimulator(const std::string& device) : CSimulator(WithDevice(device)) {}
+CSimulator::CSimulator(const std::string& device) : CSimulator(DefaultSettingsFor(device)) {}
 
 CSimulator::CSimulator(const BridgeSettings& settings)
     : SerialBridge("Vantor", settings, serial),

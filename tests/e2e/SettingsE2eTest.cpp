@@ -54,6 +54,38 @@ double CpuSeconds(pid_t pid)
     return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// Vantor with no settings, on a replay and a server of its own, beside the
+// configured bridge of a test.
+class PlainVantor
+{
+public:
+    PlainVantor()
+    {
+        WriteFile(dir / "Mission.moos",
+                  MissionText(server.Port(), {"Vantor"}, {"AppTick = 0", "CommsTick = 50"}, kWarp));
+        vantor = std::make_unique<Process>(
+            std::vector<std::string>{Program("Vantor"), (dir / "Mission.moos").string()},
+            Process::Options{{"VANTOR_DEVICE=" + feed.Device()}, {}});
+    }
+    bool Feed(const std::vector<std::string>& lines, std::size_t groupSize)
+    {
+        return FeedInStep(feed, server.Log(), lines, "Vantor", "Indic_NS", groupSize);
+    }
+    std::vector<std::string> Latitudes() const
+    {
+        std::vector<std::string> values;
+        for (const LoggedNotification& entry : server.Log().From("Vantor", "Latitude"))
+            values.push_back(entry.value);
+        return values;
+    }
+
+private:
+    TempDir dir;
+    ReplayFeed feed{dir};
+    TestServer server{kWarp};
+    std::unique_ptr<Process> vantor;
+};
+
 class SettingsTest : public ::testing::Test
 {
 protected:
@@ -76,13 +108,18 @@ protected:
         return *bridges.back();
     }
 
-    // Waits for the first status record: the bridge has connected and reads.
-    bool Reading(const std::string& process = "Vantor")
+    static std::string StatusKey(const std::string& process)
     {
         std::string key = process + "_STATUS";
         for (char& c : key)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return server.Log().WaitForCount(process, key, 1);
+        return key;
+    }
+
+    // Waits for the first status record: the bridge has connected and reads.
+    bool Reading(const std::string& process = "Vantor")
+    {
+        return server.Log().WaitForCount(process, StatusKey(process), 1);
     }
 
     std::vector<std::string> Values(const std::string& key, const std::string& process = "Vantor")
@@ -104,6 +141,21 @@ protected:
         return positions;
     }
 
+    // Vantor with AcceptAnyTalker, publishing only after GGA sentences, reads
+    // lines: it publishes the positions of every GGA sentence, count of them.
+    void ExpectEveryGgaPositionWithAnyTalker(const std::vector<std::string>& lines,
+                                             std::size_t count)
+    {
+        ReplayFeed feed(dir);
+        Process& vantor =
+            Start("Vantor", feed.Device(), {"AcceptAnyTalker = true", "PublishEveryLine = false"});
+        ASSERT_TRUE(Reading()) << vantor.Stderr();
+        ASSERT_TRUE(feed.Write(Joined(lines)));
+        ASSERT_TRUE(server.Log().WaitForCount("Vantor", "Indic_NS", count)) << vantor.Stderr();
+        EXPECT_EQ(Positions(), GgaPositions(lines));
+        EXPECT_EQ(Positions().size(), count);
+    }
+
     std::vector<std::string> Capture(const std::string& name)
     {
         const std::filesystem::path path = CaptureDir() / name;
@@ -113,13 +165,10 @@ protected:
     // The last status record of process that carries text, once one does.
     bool StatusCarries(const std::string& text, const std::string& process = "Vantor")
     {
-        std::string key = process + "_STATUS";
-        for (char& c : key)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         return WaitFor(
             [&]
             {
-                const auto records = Values(key, process);
+                const auto records = Values(StatusKey(process), process);
                 return !records.empty() && records.back().find(text) != std::string::npos;
             });
     }
@@ -139,24 +188,12 @@ TEST_F(SettingsTest, UbloxPositionsArePublishedOnlyWithAcceptAnyTalker)
 {
     const std::vector<std::string> lines = Capture("ublox-8.nmea");
     SKIP_WITHOUT(lines, "ublox-8.nmea");
-    ReplayFeed feed(dir);
-    Process& vantor =
-        Start("Vantor", feed.Device(), {"AcceptAnyTalker = true", "PublishEveryLine = false"});
-    ASSERT_TRUE(Reading()) << vantor.Stderr();
-    ASSERT_TRUE(feed.Write(Joined(lines)));
-    ASSERT_TRUE(server.Log().WaitForCount("Vantor", "Indic_NS", 72)) << vantor.Stderr();
-    EXPECT_EQ(Positions(), GgaPositions(lines));
+    ExpectEveryGgaPositionWithAnyTalker(lines, 72);
 
-    TempDir other;
-    ReplayFeed plain(other);
-    TestServer second{kWarp};
-    WriteFile(other / "Mission.moos",
-              MissionText(second.Port(), {"Vantor"}, {"AppTick = 0", "CommsTick = 50"}, kWarp));
-    Process without({Program("Vantor"), (other / "Mission.moos").string()},
-                    {{"VANTOR_DEVICE=" + plain.Device()}, {}});
-    ASSERT_TRUE(FeedInStep(plain, second.Log(), lines, "Vantor", "Indic_NS", 64));
-    for (const LoggedNotification& entry : second.Log().From("Vantor", "Latitude"))
-        ASSERT_EQ(entry.value, "");
+    PlainVantor without;
+    ASSERT_TRUE(without.Feed(lines, 64));
+    for (const std::string& latitude : without.Latitudes())
+        ASSERT_EQ(latitude, "");
 }
 
 // A receiver that mixes talkers: all fourteen GGA sentences, in order.
@@ -164,14 +201,7 @@ TEST_F(SettingsTest, MixedTalkersGiveEveryGgaPositionInOrder)
 {
     const std::vector<std::string> lines = Capture("ch-4711.nmea");
     SKIP_WITHOUT(lines, "ch-4711.nmea");
-    ReplayFeed feed(dir);
-    Process& vantor =
-        Start("Vantor", feed.Device(), {"AcceptAnyTalker = true", "PublishEveryLine = false"});
-    ASSERT_TRUE(Reading()) << vantor.Stderr();
-    ASSERT_TRUE(feed.Write(Joined(lines)));
-    ASSERT_TRUE(server.Log().WaitForCount("Vantor", "Indic_NS", 14)) << vantor.Stderr();
-    EXPECT_EQ(Positions(), GgaPositions(lines));
-    EXPECT_EQ(Positions().size(), 14u);
+    ExpectEveryGgaPositionWithAnyTalker(lines, 14);
 }
 
 const char kGood[] = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
@@ -188,19 +218,9 @@ TEST_F(SettingsTest, DamagedSentencesAreRejectedOnlyWithVerifyChecksum)
     EXPECT_EQ(Values("Latitude"), (std::vector<std::string>{"4807.038", "4807.038", "4807.038"}));
     EXPECT_TRUE(WaitFor([&] { return vantor.Stderr().find("rejected") != std::string::npos; }));
 
-    TempDir other;
-    ReplayFeed plain(other);
-    TestServer second{kWarp};
-    WriteFile(other / "Mission.moos",
-              MissionText(second.Port(), {"Vantor"}, {"AppTick = 0", "CommsTick = 50"}, kWarp));
-    Process without({Program("Vantor"), (other / "Mission.moos").string()},
-                    {{"VANTOR_DEVICE=" + plain.Device()}, {}});
-    ASSERT_TRUE(
-        FeedInStep(plain, second.Log(), {kGood, kCorrupted, kCut}, "Vantor", "Indic_NS", 1));
-    std::vector<std::string> latitudes;
-    for (const LoggedNotification& entry : second.Log().From("Vantor", "Latitude"))
-        latitudes.push_back(entry.value);
-    EXPECT_EQ(latitudes, (std::vector<std::string>{"4807.038", "4807.039", "4807\r\n"}));
+    PlainVantor without;
+    ASSERT_TRUE(without.Feed({kGood, kCorrupted, kCut}, 1));
+    EXPECT_EQ(without.Latitudes(), (std::vector<std::string>{"4807.038", "4807.039", "4807\r\n"}));
 }
 
 TEST_F(SettingsTest, SentencesWithoutAFixChangeNothingWithRequireFix)
