@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <thread>
