@@ -136,6 +136,7 @@ TEST(VantorSentenceTest, AnyTalkerIsADollarTwoUpperCaseLettersAndGga)
 TEST_F(VantorTest, VerifyChecksumRejectsCorruptedAndCutSentences)
 {
     Configure(With(&BridgeSettings::verifyChecksum));
+    testing::internal::CaptureStderr();
     Feed(kWorkedExample);
     Feed("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n");
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
@@ -143,6 +144,9 @@ TEST_F(VantorTest, VerifyChecksumRejectsCorruptedAndCutSentences)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
     Feed("$GPGSV,1,1,00*00\r\n"); // not a position: not counted
     EXPECT_EQ(app->RejectedLines(), 2u);
+    // The first rejection is traced; the next waits for the minute to pass.
+    const std::string traces = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(serialtest::LinesWith(traces, "rejected").size(), 1u) << traces;
 }
 
 TEST_F(VantorTest, CutSentenceIsPublishedWithoutVerifyChecksum)
