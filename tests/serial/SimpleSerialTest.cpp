@@ -133,6 +133,28 @@ TEST_F(SimpleSerialTest, ClosedFarEndEndsReadingWithAnError)
     EXPECT_THROW(reader->readString(), boost::system::system_error);
 }
 
+TEST_F(SimpleSerialTest, LinesHeldWhenTheFarEndClosesAreReturnedBeforeTheError)
+{
+    // As an adapter pulled out right after a burst: the reader already holds
+    // the burst when the device fails.
+    Open();
+    std::string burst;
+    for (int n = 0; n < 6; ++n)
+        burst += Numbered(n);
+    SendAndSettle(burst);
+    EXPECT_EQ(reader->readString(), Numbered(0));
+    pty.close();
+    std::string line;
+    for (int n = 1; n < 6; ++n)
+    {
+        ASSERT_TRUE(reader->readLine(line, std::chrono::seconds(5)));
+        EXPECT_EQ(line, Numbered(n));
+    }
+    EXPECT_THROW(reader->readLine(line, std::chrono::seconds(5)), boost::system::system_error);
+    // The failure stays until the device is opened again.
+    EXPECT_THROW(reader->readString(), boost::system::system_error);
+}
+
 TEST_F(SimpleSerialTest, OverlongRunIsDiscardedOnceTracedAndReadingGoesOn)
 {
     Open();
