@@ -5,9 +5,12 @@
 #include <boost/system/system_error.hpp>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <future>
 #include <memory>
+#include <sstream>
+#include <thread>
 
 using serialtest::WaitFor;
 
@@ -202,5 +205,102 @@ TEST_F(SimpleSerialTest, ReaderThatKeepsUpNeverDrops)
         EXPECT_EQ(reader->readString(), Numbered(n));
     }
     EXPECT_EQ(reader->droppedLines(), 0u);
+}
+TEST_F(SimpleSerialTest, LinesThatWaitedWhileNobodyReadAreDroppedNotReturnedAsCurrent)
+{
+    // A bridge that stops reading while its server is away finds old lines
+    // when it comes back.
+    Open();
+    for (int n = 0; n < 5; ++n)
+        SendAndSettle(Numbered(n));
+    std::this_thread::sleep_for(SimpleSerial::kMaxLineAge + std::chrono::milliseconds(300));
+
+    testing::internal::CaptureStderr();
+    std::string line;
+    EXPECT_FALSE(reader->readLine(line, std::chrono::milliseconds(0))) << line;
+    Send(Numbered(5));
+    ASSERT_TRUE(reader->readLine(line, std::chrono::seconds(5)));
+    const std::string traced = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(line, Numbered(5));
+    EXPECT_EQ(reader->droppedLines(), 5u);
+    EXPECT_EQ(serialtest::LinesWith(traced, "dropped 5 lines").size(), 1u) << traced;
+    EXPECT_EQ(serialtest::LinesWith(traced, "while nothing read them").size(), 1u) << traced;
+}
+
+TEST_F(SimpleSerialTest, LoopSlowerThanTheDeviceGetsLinesNoOlderThanTheAgeBound)
+{
+    // Fifty lines a second, each carrying when it was sent, read ten a second
+    // for longer than the bound; a high rate, so that no byte count saves it.
+    using namespace std::chrono;
+    Open(115200);
+    std::atomic<bool> sending{true};
+    auto writer = std::async(std::launch::async,
+                             [&]
+                             {
+                                 for (int n = 0; sending; ++n)
+                                 {
+                                     const auto sent = steady_clock::now().time_since_epoch();
+                                     pty.write("$T," + std::to_string(n) + "," +
+                                                   std::to_string(sent.count()) + "\r\n",
+                                               seconds(1));
+                                     std::this_thread::sleep_for(milliseconds(20));
+                                 }
+                             });
+    testing::internal::CaptureStderr();
+    long lastNumber = -1;
+    milliseconds oldest{0};
+    for (const auto until = steady_clock::now() + milliseconds(3500); steady_clock::now() < until;)
+    {
+        std::this_thread::sleep_for(milliseconds(100));
+        std::string line;
+        ASSERT_TRUE(reader->readLine(line, seconds(5)));
+        std::istringstream fields(line.substr(3));
+        long number = 0;
+        long long sent = 0;
+        char comma = 0;
+        fields >> number >> comma >> sent;
+        EXPECT_GT(number, lastNumber) << "lines out of order";
+        lastNumber = number;
+        oldest =
+            std::max(oldest, duration_cast<milliseconds>(steady_clock::now().time_since_epoch() -
+                                                         steady_clock::duration(sent)));
+    }
+    sending = false;
+    writer.get();
+    const std::string traced = testing::internal::GetCapturedStderr();
+    // The loop's own period and a loaded machine's lateness on top.
+    EXPECT_LE(oldest, SimpleSerial::kMaxLineAge + seconds(1));
+    EXPECT_GT(reader->droppedLines(), 0u);
+    EXPECT_EQ(serialtest::LinesWith(traced, "faster than the loop reads").size(), 1u) << traced;
+}
+
+TEST_F(SimpleSerialTest, LinesBeyondThePendingCapDropTheOldestAndTheTraceSaysHowMany)
+{
+    // The caller takes one line per hundred that come, all within a moment.
+    Open();
+    testing::internal::CaptureStderr();
+    std::vector<std::string> lines;
+    int sent = 0;
+    for (int chunk = 0; chunk < 50; ++chunk)
+    {
+        std::string bytes;
+        for (int n = 0; n < 100; ++n)
+            bytes += Numbered(sent++);
+        SendAndSettle(bytes);
+        lines.push_back(reader->readString());
+    }
+    std::string line;
+    while (reader->readLine(line, std::chrono::milliseconds(0)))
+        lines.push_back(line);
+    const std::string traced = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(lines.back(), Numbered(sent - 1));
+    EXPECT_EQ(lines.size() + reader->droppedLines(), std::size_t(sent));
+    // Everything that fitted under the cap was kept.
+    EXPECT_GE(lines.size() * Numbered(sent - 1).size(), SimpleSerial::kMaxPendingBytes);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        EXPECT_LT(std::stoi(lines[i - 1].substr(12)), std::stoi(lines[i].substr(12)));
+    EXPECT_EQ(serialtest::LinesWith(traced, "more than 65536 bytes").size(), 1u) << traced;
+    EXPECT_EQ(serialtest::LinesWith(traced, "is current again").size(), 1u) << traced;
 }
 } // namespace
