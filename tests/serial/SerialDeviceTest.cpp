@@ -60,6 +60,12 @@ protected:
     {
         ASSERT_EQ(pty->write(bytes, 5s), PseudoTerminal::WriteResult::Written);
     }
+    static void ExpectNextLine(SimpleSerial& reader, const std::string& expected)
+    {
+        std::string line;
+        ASSERT_TRUE(reader.readLine(line, 5s)) << "no line within 5 s";
+        EXPECT_EQ(line, expected);
+    }
 
     serialtest::TempDir dir;
     std::unique_ptr<PseudoTerminal> pty;
@@ -107,9 +113,7 @@ TEST_F(SerialDeviceTest, DeviceMissingAtStartIsOpenedOnceItAppears)
     PlugIn();
     ASSERT_TRUE(reader.tryOpen()) << reader.openError().message();
     Send("$GPGGA,first\r\n");
-    std::string line;
-    EXPECT_TRUE(reader.readLine(line, 5s));
-    EXPECT_EQ(line, "$GPGGA,first\r\n");
+    ExpectNextLine(reader, "$GPGGA,first\r\n");
 }
 
 TEST_F(SerialDeviceTest, DevicePulledOutAndPutBackIsReadAgainAfterReopening)
@@ -126,8 +130,7 @@ TEST_F(SerialDeviceTest, DevicePulledOutAndPutBackIsReadAgainAfterReopening)
     PlugIn();
     reader.open();
     Send("$GPGGA,back\r\n");
-    ASSERT_TRUE(reader.readLine(line, 5s));
-    EXPECT_EQ(line, "$GPGGA,back\r\n");
+    ExpectNextLine(reader, "$GPGGA,back\r\n");
 }
 
 TEST_F(SerialDeviceTest, ClosedReaderRefusesToReadInsteadOfBlocking)
@@ -156,8 +159,7 @@ TEST_F(SerialDeviceTest, SilentDeviceTimesOutWithoutSpinning)
     EXPECT_LT(ThreadCpuSeconds() - cpuBefore, 0.1);
 
     Send("\r\n");
-    ASSERT_TRUE(reader.readLine(line, 5s));
-    EXPECT_EQ(line, "no line end yet\r\n");
+    ExpectNextLine(reader, "no line end yet\r\n");
 }
 
 TEST_F(SerialDeviceTest, ZeroTimeoutOnlyTakesWhatIsAlreadyThere)

@@ -54,6 +54,14 @@ protected:
     }
 
     static std::string Numbered(int n) { return "$GPGGA,line," + std::to_string(n) + "\r\n"; }
+    // Lines numbered from first on, as one burst.
+    static std::string NumberedBurst(int first, int count)
+    {
+        std::string burst;
+        for (int n = first; n < first + count; ++n)
+            burst += Numbered(n);
+        return burst;
+    }
 
     PseudoTerminal pty;
     std::unique_ptr<SimpleSerial> reader;
@@ -84,10 +92,7 @@ TEST_F(SimpleSerialTest, EmptyLineIsJustItsLineEnd)
 TEST_F(SimpleSerialTest, LinesArrivingTogetherAreEachReturnedOnceInOrder)
 {
     Open();
-    std::string burst;
-    for (int n = 0; n < 7; ++n)
-        burst += Numbered(n);
-    SendAndSettle(burst);
+    SendAndSettle(NumberedBurst(0, 7));
     const std::vector<std::string> lines = ReadLines(7);
     for (int n = 0; n < 7; ++n)
         EXPECT_EQ(lines[n], Numbered(n));
@@ -141,10 +146,7 @@ TEST_F(SimpleSerialTest, LinesHeldWhenTheFarEndClosesAreReturnedBeforeTheError)
     // As an adapter pulled out right after a burst: the reader already holds
     // the burst when the device fails.
     Open();
-    std::string burst;
-    for (int n = 0; n < 6; ++n)
-        burst += Numbered(n);
-    SendAndSettle(burst);
+    SendAndSettle(NumberedBurst(0, 6));
     EXPECT_EQ(reader->readString(), Numbered(0));
     pty.close();
     std::string line;
@@ -186,10 +188,7 @@ TEST_F(SimpleSerialTest, BurstFarAboveTheLineRateIsReturnedWholeWhileTheReaderKe
     // A USB receiver hands over its bytes at its own speed, whatever the
     // nominal rate: 100 lines at once are many seconds of a 1200 baud line.
     Open(1200);
-    std::string burst;
-    for (int n = 0; n < 100; ++n)
-        burst += Numbered(n);
-    SendAndSettle(burst);
+    SendAndSettle(NumberedBurst(0, 100));
     const std::vector<std::string> lines = ReadLines(100);
     for (int n = 0; n < 100; ++n)
         EXPECT_EQ(lines[n], Numbered(n));
@@ -281,12 +280,9 @@ TEST_F(SimpleSerialTest, LinesBeyondThePendingCapDropTheOldestAndTheTraceSaysHow
     testing::internal::CaptureStderr();
     std::vector<std::string> lines;
     int sent = 0;
-    for (int chunk = 0; chunk < 50; ++chunk)
+    for (; sent < 5000; sent += 100)
     {
-        std::string bytes;
-        for (int n = 0; n < 100; ++n)
-            bytes += Numbered(sent++);
-        SendAndSettle(bytes);
+        SendAndSettle(NumberedBurst(sent, 100));
         lines.push_back(reader->readString());
     }
     std::string line;
