@@ -70,6 +70,9 @@ bool SimpleSerial::isOpen() const
 
 void SimpleSerial::open()
 {
+    // A second descriptor would find the device locked, by this very object.
+    if (isOpen())
+        throw SystemError(boost::asio::error::already_open, "opening " + device);
     try
     {
         openAndLock();
@@ -85,7 +88,7 @@ void SimpleSerial::open()
     lastOpenError.clear();
     deviceError.clear();
     lastCallEnd = Clock::now();
-    previousAway = Clock::duration::zero();
+    usualAway = Clock::duration::zero();
 }
 
 bool SimpleSerial::tryOpen()
@@ -195,8 +198,8 @@ bool SimpleSerial::readLineUntil(std::string& line, Clock::time_point deadline)
     const Clock::duration away = Clock::now() - lastCallEnd;
     // Far longer away than usual (the loop was held up, or did not read while
     // its server was away): what waits may have waited the whole absence.
-    absent = away > kMaxLineAge && away > 2 * previousAway;
-    previousAway = away;
+    absent = away > kMaxLineAge && away > 2 * usualAway;
+    usualAway = std::max(away, usualAway / 2);
     awayFor = away;
     if (absent)
         drainDevice(lastCallEnd);

@@ -24,12 +24,14 @@
 // a returned line can be older than kMaxLineAge by the caller's time away:
 // one loop period for a loop that calls at its own steady pace. That only
 // holds while the caller's pace is steady, so a call that comes after an
-// absence longer than kMaxLineAge and more than twice the one before it
+// absence longer than kMaxLineAge and more than twice the caller's usual one
 // (the loop was held up, or did not read while its server was away) takes
 // what it finds as having waited since the previous call, the earliest
 // moment possible, and drops it; lines that come after it are read as
-// usual. A caller that comes back within about a second therefore never
-// loses a line to this bound, however large a burst is.
+// usual. A caller that comes back within about a second and takes each
+// burst within kMaxLineAge of its arrival therefore never loses a line to
+// this bound, however large the burst is: the nominal line rate plays no
+// part, which matters for USB receivers that deliver at their own speed.
 //
 // Memory: whole lines waiting are capped at kMaxPendingBytes; beyond it the
 // oldest whole lines are dropped. A run of more than kMaxLineLength bytes
@@ -103,7 +105,7 @@ public:
     bool isOpen() const;
     // Opens the same device again with the same settings and lock; throws
     // boost::system::system_error (the object stays closed). Precondition:
-    // closed.
+    // closed (an open object throws already_open and stays as it is).
     void open();
     // Tries open(); false, keeping the reason in openError(), when it fails.
     bool tryOpen();
@@ -172,11 +174,12 @@ private:
     std::string partial;
     // Bytes up to the next CR LF belong to an over-long run.
     bool discardingRun = false;
-    // When the previous call returned or threw (or the device was opened),
-    // the time between the two calls before this one, and whether this call
-    // follows an absence far longer than that.
+    // When the previous call returned or threw (or the device was opened);
+    // the caller's usual time away between calls (the longest recent one,
+    // halving with every call); whether this call follows an absence far
+    // longer than that.
     Clock::time_point lastCallEnd;
-    Clock::duration previousAway{};
+    Clock::duration usualAway{};
     bool absent = false;
 
     // Drop bookkeeping for the traces: lines dropped since the reader was

@@ -85,6 +85,9 @@ TEST_F(SerialDeviceTest, SecondReaderOfADeviceIsRefusedUntilTheFirstLetsGo)
         EXPECT_TRUE(SerialDeviceInUse(e.code()));
         EXPECT_EQ(e.code().message(), "Device or resource busy");
     }
+    // Opening again what is open is refused and keeps the device.
+    EXPECT_THROW(first.open(), boost::system::system_error);
+    EXPECT_TRUE(first.isOpen());
     SimpleSerial deferred(Link(), 19200, SerialDeferredOpen{});
     EXPECT_FALSE(deferred.isOpen());
     EXPECT_TRUE(SerialDeviceInUse(deferred.openError()));
