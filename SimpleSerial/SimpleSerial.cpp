@@ -70,6 +70,9 @@ bool SimpleSerial::isOpen() const
 
 void SimpleSerial::open()
 {
+    // A second descriptor would find the device locked, by this very object.
+    if (isOpen())
+        throw SystemError(boost::asio::error::already_open, "opening " + device);
     try
     {
         openAndLock();
@@ -84,7 +87,8 @@ void SimpleSerial::open()
     }
     lastOpenError.clear();
     deviceError.clear();
-    queueEmptyAt = lastCallEnd = Clock::now();
+    lastCallEnd = Clock::now();
+    usualAway = Clock::duration::zero();
 }
 
 bool SimpleSerial::tryOpen()
@@ -184,20 +188,27 @@ bool SimpleSerial::readLine(std::string& line, std::chrono::milliseconds timeout
 
 bool SimpleSerial::readLineUntil(std::string& line, Clock::time_point deadline)
 {
-    // Whatever way the call ends, the next one measures its absence from here.
+    // Whatever way the call ends, the next one measures the absence from here.
     struct StampEnd
     {
         Clock::time_point& at;
         ~StampEnd() { at = Clock::now(); }
     } stampEnd{lastCallEnd};
 
-    Clock::duration away = Clock::now() - lastCallEnd;
+    const Clock::duration away = Clock::now() - lastCallEnd;
+    // Far longer away than usual (the loop was held up, or did not read while
+    // its server was away): what waits may have waited the whole absence.
+    absent = away > kMaxLineAge && away > 2 * usualAway;
+    usualAway = std::max(away, usualAway / 2);
+    awayFor = away;
+    if (absent)
+        drainDevice(lastCallEnd);
     for (;;)
     {
-        drainDevice();
-        dropStaleLines(Clock::now(), away);
+        drainDevice(std::nullopt);
+        dropStaleLines(Clock::now());
         reportDrops();
-        away = Clock::duration::zero();
+        absent = false;
         if (takeLine(line))
             return true;
         if (deviceError)
@@ -212,30 +223,24 @@ bool SimpleSerial::readLineUntil(std::string& line, Clock::time_point deadline)
     }
 }
 
-void SimpleSerial::drainDevice()
+void SimpleSerial::drainDevice(std::optional<Clock::time_point> arrived)
 {
     if (!isOpen() || deviceError)
         return;
-    // Everything read now came after the queue was last seen empty.
-    const Clock::time_point arrived = queueEmptyAt;
     char chunk[kReadChunk];
     // Bounded, so that a device sending without pause cannot hold the call.
     for (std::size_t total = 0; total < kMaxPendingBytes;)
     {
-        const Clock::time_point before = Clock::now();
         const ssize_t got = ::read(serial.native_handle(), chunk, sizeof chunk);
         if (got > 0)
         {
-            absorb(chunk, static_cast<std::size_t>(got), arrived);
+            absorb(chunk, static_cast<std::size_t>(got), arrived.value_or(Clock::now()));
             total += static_cast<std::size_t>(got);
         }
         else if (got < 0 && errno == EINTR)
             continue;
         else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        {
-            queueEmptyAt = before;
             return;
-        }
         else
         {
             deviceError = got == 0
@@ -304,12 +309,11 @@ void SimpleSerial::discardOverlongPartial()
               kMaxLineLength, device.c_str());
 }
 
-void SimpleSerial::dropStaleLines(Clock::time_point now, Clock::duration away)
+void SimpleSerial::dropStaleLines(Clock::time_point now)
 {
-    const DropCause cause = away > kMaxLineAge ? DropCause::CallerAway : DropCause::CallerSlower;
+    const DropCause cause = absent ? DropCause::CallerAway : DropCause::CallerSlower;
     while (!lines.empty() && now - lines.front().arrived > kMaxLineAge)
         dropOldestLine(cause);
-    awayFor = away;
 }
 
 void SimpleSerial::boundHeldBytes()
@@ -346,10 +350,10 @@ void SimpleSerial::reportDrops()
                       droppedThisCall, device.c_str(), Seconds(awayFor));
             break;
         case DropCause::CallerSlower:
-            MOOSTrace("SimpleSerial: dropping lines from %s that waited more than %.0f s (%zu so "
-                      "far): the device sends lines faster than the loop reads them; raise "
-                      "\"AppTick\" in the process's mission file block\n",
-                      device.c_str(), Seconds(kMaxLineAge), droppedThisCall);
+            MOOSTrace("SimpleSerial: dropped %zu lines from %s that waited more than %.0f s, and "
+                      "drops the oldest while the device sends lines faster than the loop reads "
+                      "them; raise \"AppTick\" in the process's mission file block\n",
+                      droppedThisCall, device.c_str(), Seconds(kMaxLineAge));
             break;
         case DropCause::NoRoom:
             MOOSTrace("SimpleSerial: dropped the oldest %zu lines from %s: more than %zu bytes of "

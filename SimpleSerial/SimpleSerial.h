@@ -15,16 +15,23 @@
 //
 // Staleness: a line older than kMaxLineAge when it would be returned is
 // dropped, oldest first, so a caller slower than the device, or one that did
-// not read for a while, gets current lines rather than a growing delay. The
-// kernel does not time-stamp serial bytes, so the reader takes as a line's
-// arrival the last moment it found the device's queue empty before the bytes
-// that completed the line: they cannot have come earlier. Every call starts
-// by emptying that queue, so while a call waits this is the real arrival
-// (give or take the scheduler); for bytes that came between two calls it is
-// the end of the earlier call, which overstates their age by at most the time
-// the caller spent away. A returned line is therefore never older than
-// kMaxLineAge, and a caller that returns at least every second or so never
-// loses a line to this bound, however large a burst is.
+// not read for a while, gets current lines instead of a growing delay.
+// The kernel does not time-stamp serial bytes, so arrival is what the reader
+// sees: each call first empties the device's queue, and bytes read while a
+// call waits are stamped when poll wakes for them, which is when they came
+// (give or take the scheduler). Bytes found at the start of a call came at
+// some moment since the previous call ended; they are stamped when read, so
+// a returned line can be older than kMaxLineAge by the caller's time away:
+// one loop period for a loop that calls at its own steady pace. That only
+// holds while the caller's pace is steady, so a call that comes after an
+// absence longer than kMaxLineAge and more than twice the caller's usual one
+// (the loop was held up, or did not read while its server was away) takes
+// what it finds as having waited since the previous call, the earliest
+// moment possible, and drops it; lines that come after it are read as
+// usual. A caller that comes back within about a second and takes each
+// burst within kMaxLineAge of its arrival therefore never loses a line to
+// this bound, however large the burst is: the nominal line rate plays no
+// part, which matters for USB receivers that deliver at their own speed.
 //
 // Memory: whole lines waiting are capped at kMaxPendingBytes; beyond it the
 // oldest whole lines are dropped. A run of more than kMaxLineLength bytes
@@ -50,6 +57,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <optional>
 #include <string>
 
 // Tag for the constructor that does not throw when the device cannot be
@@ -97,7 +105,7 @@ public:
     bool isOpen() const;
     // Opens the same device again with the same settings and lock; throws
     // boost::system::system_error (the object stays closed). Precondition:
-    // closed.
+    // closed (an open object throws already_open and stays as it is).
     void open();
     // Tries open(); false, keeping the reason in openError(), when it fails.
     bool tryOpen();
@@ -134,15 +142,16 @@ private:
     void configure();
 
     // Reads what the device holds without waiting, keeping a read error
-    // or end of input in deviceError for when the held lines are gone.
-    void drainDevice();
+    // or end of input in deviceError for when the held lines are gone. The
+    // lines completed are stamped with arrived, or else with the moment read.
+    void drainDevice(std::optional<Clock::time_point> arrived);
     // Waits until the device has bytes or fails; false at the deadline.
     bool waitReadable(Clock::time_point deadline);
     // Splits newly read bytes into whole lines stamped with arrival.
     void absorb(const char* bytes, std::size_t count, Clock::time_point arrived);
     void discardOverlongPartial();
 
-    void dropStaleLines(Clock::time_point now, Clock::duration away);
+    void dropStaleLines(Clock::time_point now);
     void boundHeldBytes();
     void dropOldestLine(DropCause cause);
     void reportDrops();
@@ -165,11 +174,13 @@ private:
     std::string partial;
     // Bytes up to the next CR LF belong to an over-long run.
     bool discardingRun = false;
-    // Last moment the device's queue was found empty: the earliest moment at
-    // which bytes read later can have arrived.
-    Clock::time_point queueEmptyAt;
-    // When the previous call returned or threw.
+    // When the previous call returned or threw (or the device was opened);
+    // the caller's usual time away between calls (the longest recent one,
+    // halving with every call); whether this call follows an absence far
+    // longer than that.
     Clock::time_point lastCallEnd;
+    Clock::duration usualAway{};
+    bool absent = false;
 
     // Drop bookkeeping for the traces: lines dropped since the reader was
     // last caught up (nothing held when it had to wait), how many of those a
