@@ -311,6 +311,39 @@ TEST_F(SettingsTest, UnpluggedDeviceIsReadAgainWhenItReturns)
     EXPECT_NE(vantor.Stderr().find("is back"), std::string::npos) << vantor.Stderr();
 }
 
+// SensorSim's own misbehaving receiver: a u-blox-like talker, lines
+// corrupted, quiet for a while and then pulled out and put back. The bridge
+// publishes only sound positions, reports the silence and the loss
+// in its status, and reads the device again when it returns.
+TEST_F(SettingsTest, MisbehavingSimulatedReceiverIsFollowedThroughout)
+{
+    const std::string link = (dir / "gps").string();
+    // Every third line corrupted: one GGA sentence in three bursts.
+    const std::vector<std::string> misbehaving{
+        Program("SensorSim"), "--gps", "--talker",    "GN",  "--corrupt",      "3",
+        "--no-fix",           "0",     "--rate",      "5",   "--link",         link,
+        "--pause-after",      "1",     "--pause-for", "1.5", "--unplug-after", "3",
+        "--replug-after",     "1"};
+    Process sensor(misbehaving);
+    ASSERT_FALSE(sensor.FirstLine().empty()) << sensor.Stderr();
+    Process& vantor = Start("Vantor", link,
+                            {"AcceptAnyTalker = true", "VerifyChecksum = true",
+                             "PublishEveryLine = false", "DataTimeout = 1", "ReopenDevice = true"});
+    EXPECT_TRUE(StatusCarries("AppErrorReason=no data from " + link + " for 1 s"))
+        << vantor.Stderr();
+    EXPECT_TRUE(StatusCarries("AppErrorReason=lost serial device " + link)) << vantor.Stderr();
+    ASSERT_TRUE(WaitFor([&] { return vantor.Stderr().find("is back") != std::string::npos; }))
+        << vantor.Stderr() << sensor.Stderr();
+    const std::size_t published = Values("Latitude").size();
+    EXPECT_TRUE(server.Log().WaitForCount("Vantor", "Latitude", published + 2));
+    EXPECT_TRUE(StatusCarries("AppErrorFlag=false,"));
+    EXPECT_TRUE(
+        WaitFor([&] { return vantor.Stderr().find("rejected for a wrong") != std::string::npos; }))
+        << vantor.Stderr() << sensor.Stderr();
+    for (const std::string& latitude : Values("Latitude"))
+        EXPECT_EQ(latitude.rfind("4807.", 0), 0u) << latitude;
+}
+
 TEST_F(SettingsTest, DeviceMissingAtStartUpIsReadOnceItAppears)
 {
     const std::string link = (dir / "compass").string();
