@@ -105,6 +105,7 @@ public:
     void PlugIn()
     {
         pty = std::make_unique<PseudoTerminal>();
+        ++plugs;
         if (!link.empty())
             linked = std::make_unique<DeviceLink>(link, pty->farEndPath());
         std::cout << pty->farEndPath() << std::endl;
@@ -116,9 +117,12 @@ public:
         pty.reset();
     }
     PseudoTerminal& Pty() { return *pty; }
+    // How many pseudo-terminals have been plugged in so far.
+    unsigned Plugs() const { return plugs; }
 
 private:
     std::string link;
+    unsigned plugs = 0;
     std::unique_ptr<PseudoTerminal> pty;
     std::unique_ptr<DeviceLink> linked;
 };
@@ -147,6 +151,12 @@ public:
 
     void Write(std::vector<std::string> lines)
     {
+        // A new device starts with an empty buffer and no cut line.
+        if (device.Plugs() != plugsSeen)
+        {
+            plugsSeen = device.Plugs();
+            stalled = lineCut = false;
+        }
         const std::size_t corrupted = Corrupt(lines);
         std::string bytes = lineCut ? "\r\n" : "";
         for (const std::string& line : lines)
@@ -190,6 +200,7 @@ private:
     const long corruptEvery;
     long offered = 0;
     Tally tally;
+    unsigned plugsSeen = 0;
     bool stalled = false;
     bool lineCut = false;
 };
