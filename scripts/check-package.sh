@@ -5,7 +5,8 @@
 # installing starts nothing and removing leaves /etc alone), lintian without
 # errors; then, extracted into a temporary root, every program's --help, the
 # README's application built with find_package and with pkg-config, every
-# manual page rendered without a warning and every unit verified by
+# manual page rendered without a warning, every key of the example mission
+# file documented in its manual page and every unit verified by
 # systemd-analyze.
 #   bash scripts/check-package.sh [build dir, default build]
 set -euo pipefail
@@ -90,6 +91,28 @@ check_manuals() {
   done
 }
 
+# Every key of the example mission file is one its bridge's manual page
+# documents, so that a misspelt key in the example is caught here rather than
+# by a user whose bridge ignores it.
+check_example_keys() {
+  local example=$root/usr/share/doc/moos-bridges/examples/vehicle.moos
+  local page key bad=0
+  while read -r page key; do
+    zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.BR $key " ||
+      { echo "  $key is not in the manual page of $page" >&2; bad=1; }
+  done < <(awk -F'=' '
+    { sub("//.*", "") }
+    tolower($1) ~ /^ *processconfig *$/ { gsub(" ", "", $2); block = $2; next }
+    /^ *}/ { block = ""; next }
+    NF < 2 { next }
+    { gsub(" ", "", $1) }
+    block == "Vantor" { print "Vantor", $1; next }
+    block == "Compass" { print "Dirkel", $1; next }
+    block == "" { print "Vantor", $1; print "Dirkel", $1 }' "$example")
+  [ $bad = 0 ] || fail "the example mission file has keys the manual pages do not document"
+  echo "  every key of vehicle.moos is documented"
+}
+
 # The units name /usr/bin; here they are pointed at the extracted programs,
 # and man finds their Documentation= pages in the extracted root.
 check_units() {
@@ -125,6 +148,7 @@ echo "== the README's application against the package"
 check_examples
 echo "== manual pages"
 check_manuals
+check_example_keys
 echo "== units"
 check_units
 echo "== package check passed"
