@@ -27,20 +27,34 @@ package_files() {
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print substr($6, 2) }' | sort
 }
 
+# True when the file path (first argument) matches one of the shell patterns
+# that follow it.
+matches() {
+  local file=$1 pattern
+  shift
+  for pattern in "$@"; do [[ $file == $pattern ]] && return 0; done
+  return 1
+}
+
+# True when one of the file paths that follow the shell pattern (first
+# argument) matches it.
+matched() {
+  local pattern=$1 file
+  shift
+  for file in "$@"; do [[ $file == $pattern ]] && return 0; done
+  return 1
+}
+
 check_contents() {
   local -a patterns files
   mapfile -t patterns < <(grep -v -e '^#' -e '^$' scripts/package/contents.txt)
   mapfile -t files < <(package_files)
-  local f p found bad=0
+  local f p bad=0
   for f in "${files[@]}"; do
-    found=0
-    for p in "${patterns[@]}"; do [[ $f == $p ]] && found=1 && break; done
-    [ $found = 1 ] || { echo "  not in contents.txt: $f" >&2; bad=1; }
+    matches "$f" "${patterns[@]}" || { echo "  not in contents.txt: $f" >&2; bad=1; }
   done
   for p in "${patterns[@]}"; do
-    found=0
-    for f in "${files[@]}"; do [[ $f == $p ]] && found=1 && break; done
-    [ $found = 1 ] || { echo "  missing from the package: $p" >&2; bad=1; }
+    matched "$p" "${files[@]}" || { echo "  missing from the package: $p" >&2; bad=1; }
   done
   [ $bad = 0 ] || fail "the package's files differ from scripts/package/contents.txt"
   dpkg-deb -e "$deb" "$work/control"
