@@ -107,4 +107,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# `make package_source` packs the sources, not the build trees beside them.
+set(CPACK_SOURCE_IGNORE_FILES "/[.]git(/|$)" "/build[^/]*/" "/fuzz/corpus-run/")
 include(CPack)
