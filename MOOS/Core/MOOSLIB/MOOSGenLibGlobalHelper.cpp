@@ -28,6 +28,7 @@ std::atomic<bool> gbPlayBack{false};
 thread_local bool gbTraceInhibited = false;
 
 const double kMaxTimeWarp = 100.0;
+const double kLongestPauseMS = 1e15;
 
 const std::size_t kTraceBufferSize = 4096;
 const std::size_t kTraceMaxFormat = 2047;
@@ -133,17 +134,21 @@ bool IsMOOSPlayBack()
 
 void MOOSPause(int nMS, bool bApplyTimeWarping)
 {
+    // Worked in double: a warp below 1 stretches a pause beyond what an int
+    // holds. The cap (tens of thousands of years) only keeps the whole
+    // milliseconds within a long long.
+    double dfMS = nMS;
     if (bApplyTimeWarping)
-        nMS = static_cast<int>(nMS / gdfMOOSTimeWarp.load());
-    if (nMS <= 0)
+        dfMS = std::trunc(dfMS / gdfMOOSTimeWarp.load());
+    if (!(dfMS > 0.0))
         return;
-    timespec Remaining;
-    Remaining.tv_sec = nMS / 1000;
-    Remaining.tv_nsec = (nMS % 1000) * 1000000L;
-    // Resume after a signal so that pacing loops keep their rate.
-    while (nanosleep(&Remaining, &Remaining) == -1 && errno == EINTR)
-    {
-    }
+    const long long nWholeMS = static_cast<long long>(std::min(dfMS, kLongestPauseMS));
+    timespec Duration;
+    Duration.tv_sec = static_cast<time_t>(nWholeMS / 1000);
+    Duration.tv_nsec = static_cast<long>(nWholeMS % 1000) * 1000000L;
+    // One request, not resumed: a signal handler that wants to wake a
+    // sleeping loop relies on the sleep ending early.
+    nanosleep(&Duration, nullptr);
 }
 
 // ---------------------------------------------------------------------------

@@ -50,8 +50,9 @@ void SetMOOSPlayBack(bool bPlayBack);
 bool IsMOOSPlayBack();
 
 // Sleeps the calling thread for nMS milliseconds, divided by the warp (and
-// truncated to whole milliseconds) when bApplyTimeWarping is true. A negative
-// duration returns at once. A signal does not cut the sleep short.
+// truncated to whole milliseconds) when bApplyTimeWarping is true, so a warp
+// below 1 makes the pause longer than nMS. A negative duration returns at
+// once. A signal caught during the sleep ends it early; it is not resumed.
 void MOOSPause(int nMS, bool bApplyTimeWarping = true);
 
 // ---------------------------------------------------------------------------
