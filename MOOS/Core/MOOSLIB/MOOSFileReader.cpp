@@ -1,7 +1,5 @@
 #include "MOOSLIB/MOOSFileReader.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -227,8 +225,7 @@ bool CMOOSFileReader::ToFlag(std::string const& sVal)
 
 int CMOOSFileReader::ToInt(std::string const& sVal)
 {
-    const long nVal = std::strtol(sVal.c_str(), nullptr, 10);
-    return static_cast<int>(std::clamp<long>(nVal, INT_MIN, INT_MAX));
+    return MOOSAtoiClamped(sVal);
 }
 
 bool CMOOSFileReader::GoTo(std::string sLine)
@@ -274,8 +271,11 @@ bool CMOOSFileReader::DoVariableExpansion(std::string& sVal)
     {
         sOut += sVal.substr(0, nStart);
         sVal.erase(0, nStart + 2);
-        // Without a closing "}" the whole rest of the line is the name.
-        sOut += ExpansionOf(MOOSChomp(sVal, "}", false));
+        // Without a closing "}" the whole rest of the line is the name. An
+        // empty name ("${}", or "${" at the end) expands to nothing, silently.
+        const std::string sName = MOOSChomp(sVal, "}", false);
+        if (!sName.empty())
+            sOut += ExpansionOf(sName);
     }
     sOut += sVal;
     sVal = sOut;

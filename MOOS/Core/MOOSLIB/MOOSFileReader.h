@@ -121,7 +121,9 @@ public:
 
     // Replaces every "${NAME}" in sVal by the file's definition of NAME, else
     // by the environment variable NAME. A name known to neither is traced and
-    // left in the line bare (without "${" and "}"). Inserted values are not
+    // left in the line bare (without "${" and "}"). An empty name ("${}", or
+    // "${" ending the line) is removed without a trace; the rest of the line
+    // stays. Inserted values are not
     // expanded again, so a definition that refers to itself cannot grow.
     bool DoVariableExpansion(std::string& sVal);
 

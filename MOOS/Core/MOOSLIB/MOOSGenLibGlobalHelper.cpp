@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -416,6 +417,12 @@ const char* kIntegerStart = "0123456789-+";
 const char* kRealStart = "0123456789.-+";
 } // namespace
 
+int MOOSAtoiClamped(const std::string& sText)
+{
+    const long nVal = std::strtol(sText.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long>(nVal, INT_MIN, INT_MAX));
+}
+
 bool MOOSValFromString(std::string& sVal, const std::string& sStr, const std::string& sToken,
                        bool bInsensitive)
 {
@@ -448,7 +455,7 @@ bool MOOSValFromString(int& nVal, const std::string& sStr, const std::string& sT
     std::string sVal;
     if (!NumericValFromString(sVal, sStr, sToken, bInsensitive, kIntegerStart))
         return false;
-    nVal = std::atoi(sVal.c_str());
+    nVal = MOOSAtoiClamped(sVal);
     return true;
 }
 
@@ -468,7 +475,8 @@ bool MOOSValFromString(long& nVal, const std::string& sStr, const std::string& s
     std::string sVal;
     if (!NumericValFromString(sVal, sStr, sToken, bInsensitive, kIntegerStart))
         return false;
-    nVal = std::atol(sVal.c_str());
+    // strtol, unlike atol, is defined beyond the range: it gives the nearest end.
+    nVal = std::strtol(sVal.c_str(), nullptr, 10);
     return true;
 }
 
