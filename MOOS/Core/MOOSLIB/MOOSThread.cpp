@@ -178,13 +178,18 @@ void CMOOSThread::WaitForThreadEnd()
             m_bThreadOutstanding = false;
             return;
         }
+        // Claimed here, so that a thread is never joined twice.
+        m_bThreadOutstanding = false;
     }
     // Joining oneself is refused up front: not every threads library reports
     // it rather than blocking for ever.
     int nResult = pthread_equal(hThread, pthread_self()) ? EDEADLK : pthread_join(hThread, nullptr);
     if (nResult != 0)
         TraceJoinError(nResult);
-    std::lock_guard<CMOOSLock> Guard(m_Lock);
-    // A thread that tried to join itself lives on and may be joined later.
-    m_bThreadOutstanding = (nResult == EDEADLK);
+    if (nResult == EDEADLK)
+    {
+        // A thread that tried to join itself lives on and may be joined later.
+        std::lock_guard<CMOOSLock> Guard(m_Lock);
+        m_bThreadOutstanding = true;
+    }
 }
