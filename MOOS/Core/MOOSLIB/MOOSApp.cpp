@@ -584,7 +584,7 @@ bool CMOOSApp::UpdateMOOSVariables(MOOSMSG_LIST& NewMail)
         CMOOSMsg msg;
         if (CMOOSCommClient::PeekMail(NewMail, var.GetSubscribeName(), msg, false, false) &&
             !msg.IsSkewed(now))
-            var.Set(msg);
+            var.UpdateFrom(msg);
     }
     return true;
 }
@@ -598,7 +598,10 @@ bool CMOOSApp::PublishFreshMOOSVariables()
         {
             if (!entry.second.IsFresh())
                 continue;
-            fresh.push_back(entry.second);
+            // A variable that is only subscribed has nothing to publish
+            // under: the empty name would reach the server as a variable.
+            if (!entry.second.GetPublishName().empty())
+                fresh.push_back(entry.second);
             entry.second.SetFresh(false);
         }
     }

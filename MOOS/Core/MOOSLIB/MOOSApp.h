@@ -138,14 +138,19 @@ public:
     // Subscribes to every variable with a subscribe name; false when any
     // registration failed (the others are still made).
     bool RegisterMOOSVariables();
-    // Refreshes the variables from a batch of mail; skewed messages are ignored.
+    // Refreshes the variables from a batch of mail; skewed messages are
+    // ignored. A variable keeps its local name whatever the message's key.
     bool UpdateMOOSVariables(MOOSMSG_LIST& NewMail);
     // Publishes every fresh variable under its publish name and clears fresh.
+    // A variable without a publish name is never published (its fresh flag
+    // is cleared all the same).
     bool PublishFreshMOOSVariables();
     // False when there is no variable of that local name.
     bool SetMOOSVar(const std::string& name, double value, double time);
     bool SetMOOSVar(const std::string& name, const std::string& value, double time);
-    // Replaces the stored variable named var.GetName() by a fresh copy of var.
+    // Replaces the stored variable of local name var.GetName() by a fresh
+    // copy of var; false, changing nothing, when there is none. A copy taken
+    // from GetMOOSVar therefore always writes back into its own entry.
     bool SetMOOSVar(const CMOOSVariable& var);
     // The stored variable of that local name, or null.
     CMOOSVariable* GetMOOSVar(std::string name);
