@@ -25,10 +25,7 @@ bool BeginsWith(std::string const& sText, char const* sPrefix)
 {
     return sText.rfind(sPrefix, 0) == 0;
 }
-} // namespace
 
-namespace
-{
 // A number for the calling thread's lifetime, never given to another thread.
 std::uint64_t ThreadLifeId()
 {

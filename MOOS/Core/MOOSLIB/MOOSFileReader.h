@@ -123,8 +123,8 @@ public:
     // by the environment variable NAME. A name known to neither is traced and
     // left in the line bare (without "${" and "}"). An empty name ("${}", or
     // "${" ending the line) is removed without a trace; the rest of the line
-    // stays. Inserted values are not
-    // expanded again, so a definition that refers to itself cannot grow.
+    // stays. Inserted values are not expanded again, so a definition that
+    // refers to itself cannot grow.
     bool DoVariableExpansion(std::string& sVal);
 
     // Writes a copy of the mission file to sCopyName in which each entry whose
