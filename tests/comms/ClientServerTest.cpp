@@ -4,6 +4,7 @@
 #include "CommsTestSupport.h"
 
 #include "LocalServer/LocalServer.h"
+#include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
 #include <gtest/gtest.h>
@@ -115,11 +116,40 @@ TEST_F(ClientServerTest, RetriesWhileNoServerListensThenConnects)
     const std::string sTrace = testing::internal::GetCapturedStderr();
 
     EXPECT_NE(sTrace.find("contacting a MOOS server 127.0.0.1:" + std::to_string(nPort) +
-                          " -  try 00001 "),
+                          " -  try 00001 \n"),
               std::string::npos);
-    EXPECT_NE(sTrace.find("try 00002 \r"), std::string::npos);
     EXPECT_NE(sTrace.find("\n  Contact Made\n  Handshaking as \"Tester\"\n"), std::string::npos);
     EXPECT_NE(sTrace.find("  Invoking User OnConnect() callback...ok\n"), std::string::npos);
+}
+
+// Standard error is a file here, as under a service manager: every try that
+// is shown is a whole line, few are shown, and the last one shown (the try
+// that got through) still counts every attempt.
+TEST_F(ClientServerTest, ConnectTriesIntoALogAreFewWholeLines)
+{
+    StartServer();
+    const int nPort = Server->GetPort();
+    Server->Stop();
+
+    testing::internal::CaptureStderr();
+    StartClient(nPort);
+    ASSERT_FALSE(WaitConnected(0.5)); // dozens of tries at this time warp
+    StartServer(nPort);
+    ASSERT_TRUE(WaitConnected());
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(sTrace.find('\r'), std::string::npos);
+    std::vector<int> Shown;
+    const std::string sTry = " -  try ";
+    for (std::size_t n = sTrace.find(sTry); n != std::string::npos; n = sTrace.find(sTry, n + 1))
+    {
+        EXPECT_EQ(sTrace.compare(n + sTry.size() + 5, 2, " \n"), 0) << sTrace.substr(n, 20);
+        Shown.push_back(std::stoi(sTrace.substr(n + sTry.size(), 5)));
+    }
+    ASSERT_GE(Shown.size(), 2u);
+    EXPECT_LE(Shown.size(), 3u);
+    EXPECT_EQ(Shown.front(), 1);
+    EXPECT_GT(Shown.back(), 5);
 }
 
 TEST_F(ClientServerTest, RefusedClientStopsForGood)
@@ -236,6 +266,26 @@ TEST_F(ClientServerTest, FlushBeforeCloseDeliversEverythingPosted)
 TEST_F(ClientServerTest, FlushWithoutAConnectionFailsAtOnce)
 {
     EXPECT_FALSE(Client.Flush(10.0));
+}
+
+// A message that no packet could carry is refused at posting, and the
+// connection goes on; one above the server's former 32 MiB bound travels.
+TEST_F(ClientServerTest, MessageBeyondThePacketLimitIsRefusedAtPosting)
+{
+    ConnectClient();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Client.Notify("Huge", std::string(MOOS_MAX_PKT_LENGTH, 'x'), 0.0));
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("cannot post \"Huge\""), std::string::npos) << sTrace;
+
+    ASSERT_TRUE(Client.Notify("Large", std::string(33 << 20, 'y'), 0.0));
+    ASSERT_TRUE(Client.Notify("Small", 1.0, 0.0));
+    ASSERT_TRUE(Server->WaitForNotifications(2, 30.0));
+    CMOOSMsg Value;
+    EXPECT_FALSE(Server->GetValue("Huge", Value));
+    ASSERT_TRUE(Server->GetValue("Large", Value));
+    EXPECT_EQ(Value.m_sVal.size(), std::size_t(33) << 20);
+    EXPECT_EQ(Log.nDisconnects, 0);
 }
 
 TEST_F(ClientServerTest, RunsAgainOnlyAfterClose)
