@@ -9,8 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace commstest;
@@ -266,6 +275,60 @@ TEST_F(ClientServerTest, FlushBeforeCloseDeliversEverythingPosted)
 TEST_F(ClientServerTest, FlushWithoutAConnectionFailsAtOnce)
 {
     EXPECT_FALSE(Client.Flush(10.0));
+}
+
+// Standard error on a terminal: every try rewrites the line in place, as it
+// always has. The terminal is drained while the client writes to it.
+TEST_F(ClientServerTest, ConnectTriesOnATerminalRewriteOneLine)
+{
+    StartServer();
+    const int nPort = Server->GetPort();
+    Server->Stop();
+
+    const int nMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(nMaster, 0);
+    ASSERT_EQ(grantpt(nMaster), 0);
+    ASSERT_EQ(unlockpt(nMaster), 0);
+    const int nSlave = open(ptsname(nMaster), O_RDWR | O_NOCTTY);
+    ASSERT_GE(nSlave, 0);
+    std::string sScreen;
+    std::atomic<bool> bDone{false};
+    std::thread Reader(
+        [&]
+        {
+            char Buffer[4096];
+            while (!bDone)
+            {
+                pollfd Poll{nMaster, POLLIN, 0};
+                if (poll(&Poll, 1, 10) == 1 && (Poll.revents & POLLIN) != 0)
+                {
+                    const ssize_t nGot = read(nMaster, Buffer, sizeof(Buffer));
+                    if (nGot > 0)
+                        sScreen.append(Buffer, static_cast<std::size_t>(nGot));
+                }
+            }
+        });
+    std::fflush(stderr);
+    const int nSavedStderr = dup(STDERR_FILENO);
+    dup2(nSlave, STDERR_FILENO);
+
+    StartClient(nPort);
+    const bool bEarly = WaitConnected(0.3);
+    StartServer(nPort);
+    const bool bConnected = WaitConnected();
+    std::fflush(stderr);
+    dup2(nSavedStderr, STDERR_FILENO);
+    close(nSavedStderr);
+    close(nSlave);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the last bytes
+    bDone = true;
+    Reader.join();
+    close(nMaster);
+
+    EXPECT_FALSE(bEarly);
+    EXPECT_TRUE(bConnected);
+    EXPECT_NE(sScreen.find("try 00001 \r"), std::string::npos);
+    EXPECT_NE(sScreen.find("try 00002 \r"), std::string::npos);
 }
 
 // A message that no packet could carry is refused at posting, and the
