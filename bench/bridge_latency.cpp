@@ -130,8 +130,10 @@ public:
         std::string bytes;
         for (const std::string& line : lines)
             bytes += line + "\r\n";
-        pty.write(bytes, std::chrono::milliseconds(500));
+        // Taken before the write: once written, the bridge may read, publish
+        // and be logged before this thread runs again.
         const double now = WallNow();
+        pty.write(bytes, std::chrono::milliseconds(500));
         for (Written w : what)
         {
             w.time = now;
