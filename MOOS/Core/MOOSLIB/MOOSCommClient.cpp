@@ -9,11 +9,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <thread>
