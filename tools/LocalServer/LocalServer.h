@@ -31,6 +31,7 @@
 #ifndef LOCALSERVER_LOCALSERVER_H
 #define LOCALSERVER_LOCALSERVER_H
 
+#include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSMsg.h"
 
 #include <cstddef>
@@ -54,11 +55,12 @@ struct LocalServerOptions
     // Longest silence, in seconds, between two packets of a connected client
     // before the server hangs up on it. 0 or less: no bound.
     double IdleTimeout = 30.0;
-    // Bounds of one client's queue of undelivered mail.
+    // Bounds of one client's queue of undelivered mail. A queue within the
+    // byte bound goes out as one reply within the clients' packet limit.
     std::size_t QueueLimit = 10000;
-    std::size_t QueueByteLimit = std::size_t(64) << 20;
-    // Largest packet accepted from a client.
-    std::size_t PacketByteLimit = std::size_t(32) << 20;
+    std::size_t QueueByteLimit = MOOS_MAX_MSG_LENGTH;
+    // Largest packet accepted from a client: the limit the clients share.
+    std::size_t PacketByteLimit = MOOS_MAX_PKT_LENGTH;
     // Connections beyond this number are closed as soon as they are accepted.
     std::size_t MaxConnections = 1000;
     // When set, one line per notification, flushed per line:
