@@ -271,7 +271,11 @@ TEST_F(SimpleSerialTest, LoopSlowerThanTheDeviceGetsLinesNoOlderThanTheAgeBound)
     // The loop's own period and a loaded machine's lateness on top.
     EXPECT_LE(oldest, SimpleSerial::kMaxLineAge + seconds(1));
     EXPECT_GT(reader->droppedLines(), 0u);
-    EXPECT_EQ(serialtest::LinesWith(traced, "faster than the loop reads").size(), 1u) << traced;
+    // Told once, not once a pass; again only after a stall of the test's own
+    // thread has been told in between.
+    const std::size_t told = serialtest::LinesWith(traced, "faster than the loop reads").size();
+    EXPECT_GE(told, 1u) << traced;
+    EXPECT_LE(told, 1 + serialtest::LinesWith(traced, "while nothing read them").size()) << traced;
 }
 
 TEST_F(SimpleSerialTest, LinesBeyondThePendingCapDropTheOldestAndTheTraceSaysHowMany)
