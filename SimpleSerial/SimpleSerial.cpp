@@ -276,22 +276,21 @@ bool SimpleSerial::waitReadable(Clock::time_point deadline)
 void SimpleSerial::absorb(const char* bytes, std::size_t count, Clock::time_point arrived)
 {
     partial.append(bytes, count);
-    for (;;)
+    std::size_t start = 0;
+    for (std::size_t end; (end = partial.find(kLineEnd, start)) != std::string::npos;)
     {
-        const std::size_t end = partial.find(kLineEnd);
-        if (end == std::string::npos)
-            break;
-        if (!discardingRun && end + 2 <= kMaxLineLength)
+        const std::size_t length = end + 2 - start;
+        if (!discardingRun && length <= kMaxLineLength)
         {
-            lines.push_back({partial.substr(0, end + 2), arrived});
-            heldBytes += end + 2;
+            held.push(partial.data() + start, length, arrived);
             boundHeldBytes();
         }
         else if (!discardingRun)
             discardOverlongPartial();
-        partial.erase(0, end + 2);
+        start = end + 2;
         discardingRun = false;
     }
+    partial.erase(0, start);
     if (partial.size() >= kMaxLineLength || (discardingRun && !partial.empty()))
     {
         if (!discardingRun)
@@ -312,14 +311,14 @@ void SimpleSerial::discardOverlongPartial()
 void SimpleSerial::dropStaleLines(Clock::time_point now)
 {
     const DropCause cause = absent ? DropCause::CallerAway : DropCause::CallerSlower;
-    while (!lines.empty() && now - lines.front().arrived > kMaxLineAge)
+    while (!held.empty() && now - held.oldestArrival() > kMaxLineAge)
         dropOldestLine(cause);
 }
 
 void SimpleSerial::boundHeldBytes()
 {
     // The newest line is never dropped for room: it alone is far below the cap.
-    while (heldBytes > kMaxPendingBytes && lines.size() > 1)
+    while (held.bytes() > kMaxPendingBytes && held.bytes() > held.oldestLength())
         dropOldestLine(DropCause::NoRoom);
 }
 
@@ -327,8 +326,7 @@ void SimpleSerial::dropOldestLine(DropCause cause)
 {
     if (droppedThisCall == 0)
         callCause = cause;
-    heldBytes -= lines.front().text.size();
-    lines.pop_front();
+    held.drop();
     ++droppedThisCall;
     ++droppedSinceCaughtUp;
     ++droppedLineCount;
@@ -381,11 +379,9 @@ void SimpleSerial::reportCatchUp()
 
 bool SimpleSerial::takeLine(std::string& line)
 {
-    if (lines.empty())
+    if (held.empty())
         return false;
-    line = std::move(lines.front().text);
-    heldBytes -= line.size();
-    lines.pop_front();
+    held.take(line);
     return true;
 }
 

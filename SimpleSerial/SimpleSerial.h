@@ -33,8 +33,9 @@
 // this bound, however large the burst is: the nominal line rate plays no
 // part, which matters for USB receivers that deliver at their own speed.
 //
-// Memory: whole lines waiting are capped at kMaxPendingBytes; beyond it the
-// oldest whole lines are dropped. A run of more than kMaxLineLength bytes
+// Memory: whole lines waiting are capped at kMaxPendingBytes of text (their
+// bookkeeping adds 16 bytes a line: about 1 MB at most, when every line is
+// empty); beyond it the oldest whole lines are dropped. A run of more than kMaxLineLength bytes
 // without CR LF is discarded up to its CR LF, and reading goes on. Each kind
 // of loss is traced with its cause and what was dropped.
 //
@@ -50,13 +51,14 @@
 #ifndef SIMPLESERIAL_SIMPLESERIAL_H
 #define SIMPLESERIAL_SIMPLESERIAL_H
 
+#include "HeldLines.h"
+
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/serial_port.hpp>
 #include <boost/system/error_code.hpp>
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
 #include <optional>
 #include <string>
 
@@ -124,11 +126,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Line
-    {
-        std::string text;
-        Clock::time_point arrived;
-    };
     // Why lines are being dropped; each cause is traced in its own words.
     enum class DropCause
     {
@@ -168,8 +165,7 @@ private:
     boost::system::error_code deviceError;
 
     // Whole lines received and not yet returned, oldest first.
-    std::deque<Line> lines;
-    std::size_t heldBytes = 0;
+    HeldLines held;
     // The start of the next line; never reaches kMaxLineLength.
     std::string partial;
     // Bytes up to the next CR LF belong to an over-long run.

@@ -1,4 +1,5 @@
 #include "SimpleSerial.h"
+#include "HeldLines.h"
 #include "PseudoTerminal.h"
 #include "SerialTestSupport.h"
 
@@ -270,7 +271,11 @@ TEST_F(SimpleSerialTest, LoopSlowerThanTheDeviceGetsLinesNoOlderThanTheAgeBound)
     // The loop's own period and a loaded machine's lateness on top.
     EXPECT_LE(oldest, SimpleSerial::kMaxLineAge + seconds(1));
     EXPECT_GT(reader->droppedLines(), 0u);
-    EXPECT_EQ(serialtest::LinesWith(traced, "faster than the loop reads").size(), 1u) << traced;
+    // Told once, not once a pass; again only after a stall of the test's own
+    // thread has been told in between.
+    const std::size_t told = serialtest::LinesWith(traced, "faster than the loop reads").size();
+    EXPECT_GE(told, 1u) << traced;
+    EXPECT_LE(told, 1 + serialtest::LinesWith(traced, "while nothing read them").size()) << traced;
 }
 
 TEST_F(SimpleSerialTest, LinesBeyondThePendingCapDropTheOldestAndTheTraceSaysHowMany)
@@ -298,5 +303,35 @@ TEST_F(SimpleSerialTest, LinesBeyondThePendingCapDropTheOldestAndTheTraceSaysHow
         EXPECT_LT(std::stoi(lines[i - 1].substr(12)), std::stoi(lines[i].substr(12)));
     EXPECT_EQ(serialtest::LinesWith(traced, "more than 65536 bytes").size(), 1u) << traced;
     EXPECT_EQ(serialtest::LinesWith(traced, "is current again").size(), 1u) << traced;
+}
+TEST(HeldLinesTest, LinesComeOutWholeAndInOrderWhileTheStorageIsReused)
+{
+    HeldLines held;
+    const auto at = HeldLines::Clock::now();
+    int pushed = 0;
+    int taken = 0;
+    std::string line;
+    // Enough lines, taken and pushed in turns, to move the storage several times.
+    for (int round = 0; round < 5; ++round)
+    {
+        for (int n = 0; n < 1500; ++n, ++pushed)
+        {
+            const std::string text = std::to_string(pushed) + "\r\n";
+            held.push(text.data(), text.size(), at + std::chrono::milliseconds(pushed));
+        }
+        for (int n = 0; n < 1200; ++n, ++taken)
+        {
+            ASSERT_EQ(held.oldestArrival(), at + std::chrono::milliseconds(taken));
+            held.take(line);
+            ASSERT_EQ(line, std::to_string(taken) + "\r\n");
+        }
+    }
+    std::size_t bytes = 0;
+    for (int n = taken; n < pushed; ++n)
+        bytes += std::to_string(n).size() + 2;
+    EXPECT_EQ(held.bytes(), bytes);
+    while (!held.empty())
+        held.drop();
+    EXPECT_EQ(held.bytes(), 0u);
 }
 } // namespace
