@@ -5,28 +5,32 @@
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace
 {
+// Whole-text conversions: no blanks, no trailing characters.
+template <class Number> bool ParseWhole(const std::string& sText, Number& Value)
+{
+    const char* pEnd = sText.data() + sText.size();
+    const std::from_chars_result Result = std::from_chars(sText.data(), pEnd, Value);
+    return Result.ec == std::errc() && Result.ptr == pEnd;
+}
+
 bool ToPort(const std::string& sText, int& nPort)
 {
-    char* pEnd = nullptr;
-    errno = 0;
-    long nValue = std::strtol(sText.c_str(), &pEnd, 10);
-    if (sText.empty() || *pEnd != '\0' || errno != 0 || nValue < 1 || nValue > 65535)
+    int nValue = 0;
+    if (!ParseWhole(sText, nValue) || nValue < 1 || nValue > 65535)
         return false;
-    nPort = static_cast<int>(nValue);
+    nPort = nValue;
     return true;
 }
 
 bool ToSeconds(const std::string& sText, double& dfSeconds)
 {
-    char* pEnd = nullptr;
-    double dfValue = std::strtod(sText.c_str(), &pEnd);
-    if (sText.empty() || *pEnd != '\0' || !std::isfinite(dfValue) || dfValue <= 0.0)
+    double dfValue = 0.0;
+    if (!ParseWhole(sText, dfValue) || !std::isfinite(dfValue) || dfValue <= 0.0)
         return false;
     dfSeconds = dfValue;
     return true;
