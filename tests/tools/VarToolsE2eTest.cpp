@@ -175,6 +175,21 @@ TEST_F(VarToolsTest, PatternPicksUpAVariableThatAppearsLater)
         EXPECT_EQ(Entry.key, "LateComer") << "Other matches no pattern";
 }
 
+// Registrations end with a connection; the watch makes them again on the
+// next one, patterns' finds included.
+TEST_F(VarToolsTest, WatchRegistersAgainAfterTheServerRestarts)
+{
+    auto pWatch = Start("VarWatch", {"--name", "Watcher", "Plain", "Found*"});
+    ASSERT_TRUE(server.Core().WaitForClient("Watcher", 20.0)) << pWatch->Stderr();
+    ASSERT_EQ(Poke({"FoundIt=1"}), 0);
+    ASSERT_TRUE(WaitForLine(*pWatch, "FoundIt", "1")) << pWatch->Stderr();
+    server.Restart();
+    ASSERT_TRUE(server.Core().WaitForClient("Watcher", 20.0)) << pWatch->Stderr();
+    ASSERT_EQ(Poke({"Plain=2", "FoundIt=3"}), 0);
+    EXPECT_TRUE(WaitForLine(*pWatch, "Plain", "2")) << pWatch->Stdout();
+    EXPECT_TRUE(WaitForLine(*pWatch, "FoundIt", "3")) << pWatch->Stdout();
+}
+
 TEST_F(VarToolsTest, StopSignalsEndTheWatchCleanly)
 {
     for (int nSignal : {SIGINT, SIGTERM})

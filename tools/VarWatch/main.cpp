@@ -156,14 +156,23 @@ std::string Follow(Watcher& W, const ClientCommandLine& Line, bool bTable)
     return ConnectFailureText("VarWatch", ConnectOutcome::Refused, Line.Server(), Line.sName, 0.0);
 }
 
+// The exit status and the last word for standard error ("" for none).
+struct Ending
+{
+    int nStatus = 0;
+    std::string sText;
+};
+
 // Prints what is current: registering brings each variable's current value
 // in the reply to the packet that carries the registration, so once every
 // registration has gone out in a completed turn the values are in the inbox.
-// Returns a note on the names that have no value.
-std::string PrintOnce(Watcher& W, double dfTimeOut)
+// The last word names the names that have no value.
+Ending PrintOnce(Watcher& W, const ClientCommandLine& Line, double dfTimeOut)
 {
     Discover(W, dfTimeOut);
-    W.Comms.Flush(dfTimeOut);
+    if (!W.Comms.Flush(dfTimeOut))
+        return {1, "VarWatch: the server at " + Line.Server() +
+                       " did not answer in time (connection lost or too slow)"};
     CWatchTable Table;
     TakeMail(W, Table, false);
     std::cout << Table.Lines() << std::flush;
@@ -171,14 +180,8 @@ std::string PrintOnce(Watcher& W, double dfTimeOut)
     for (const std::string& sName : W.List.ExactNames())
         if (!Table.Has(sName))
             sMissing += " " + EscapeControlBytes(sName);
-    return sMissing.empty() ? "" : "VarWatch: no value on the server for" + sMissing;
+    return {0, sMissing.empty() ? "" : "VarWatch: no value on the server for" + sMissing};
 }
-// The exit status and the last word for standard error ("" for none).
-struct Ending
-{
-    int nStatus = 0;
-    std::string sText;
-};
 
 Ending Watch(Watcher& W, const ClientCommandLine& Line, const ConnectWait& Wait)
 {
@@ -189,7 +192,7 @@ Ending Watch(Watcher& W, const ClientCommandLine& Line, const ConnectWait& Wait)
         return {1,
                 ConnectFailureText("VarWatch", Outcome, Line.Server(), Line.sName, Wait.dfTimeout)};
     if (Line.Has("--once"))
-        return {0, PrintOnce(W, Wait.dfTimeout)};
+        return PrintOnce(W, Line, Wait.dfTimeout);
     const std::string sWhy = Follow(W, Line, isatty(STDOUT_FILENO) != 0);
     return {sWhy.empty() ? 0 : 1, sWhy};
 }
