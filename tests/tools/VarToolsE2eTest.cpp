@@ -202,6 +202,25 @@ TEST_F(VarToolsTest, StopSignalsEndTheWatchCleanly)
     }
 }
 
+TEST_F(VarToolsTest, WatchEndsWhenTheReaderOfItsOutputGoes)
+{
+    Process Pipeline(
+        {"/bin/sh", "-c", Program("VarWatch") + " --server " + Server() + " Tick | head -n 1"});
+    ASSERT_EQ(Poke({"Tick=1"}), 0);
+    ASSERT_TRUE(WaitFor([&] { return Pipeline.Stdout().find(" Tick 1") != std::string::npos; }))
+        << Pipeline.Stderr();
+    // The first write after head has gone fails and ends the watch.
+    int nTick = 2;
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            Poke({"Tick=" + std::to_string(nTick++)});
+            return !Pipeline.Running();
+        }))
+        << Pipeline.Stderr();
+    EXPECT_EQ(Pipeline.WaitExit(), 0) << Pipeline.Stderr();
+}
+
 // ---------------------------------------------------------------------------
 // No server, refusal, and one owner per name.
 

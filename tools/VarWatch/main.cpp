@@ -125,8 +125,9 @@ void DrawTable(Watcher& W, const CWatchTable& Table, const std::string& sServer)
               << Table.Table(SteadyNow(), TerminalWidth()) << std::flush;
 }
 
-// Follows the variables until a stop signal or until the client stops for
-// good. Returns why it ended on its own, or "" after a stop signal.
+// Follows the variables until a stop signal, until standard output is
+// closed (a pipe's reader has gone: "VarWatch X | head") or until the client
+// stops for good. Returns why it ended on its own, or "" for the first two.
 std::string Follow(Watcher& W, const ClientCommandLine& Line, bool bTable)
 {
     CWatchTable Table;
@@ -134,7 +135,7 @@ std::string Follow(Watcher& W, const ClientCommandLine& Line, bool bTable)
     double dfNextRefresh = 0.0;
     if (bTable)
         std::cout << "\033[?25l";
-    while (!StopRequested() && W.Comms.IsRunning())
+    while (!StopRequested() && W.Comms.IsRunning() && std::cout.good())
     {
         if (W.Comms.IsConnected() && SteadyNow() >= dfNextDiscovery)
         {
