@@ -3,7 +3,8 @@
 #
 #   cmake --install build --prefix DIR
 #
-# installs the programs into DIR/bin, the static library into DIR/lib, its
+# installs the programs into DIR/bin with their manual pages (each program's
+# folder calls moos_install_program), the static library into DIR/lib, its
 # headers into DIR/include/MOOSLIB and a package (MOOSConfig.cmake with the
 # exported target MOOS::MOOS) into DIR/lib/cmake/MOOS, so that another
 # project builds on the library with
@@ -31,13 +32,6 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/MOOSConfigVersion.c
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MOOSConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/MOOSConfigVersion.cmake
   DESTINATION ${MOOS_PACKAGE_DIR})
-
-# The programs, as far as they are part of this tree yet.
-foreach(program Vantor Dirkel LocalServer)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
 
 # The example application builds inside the tree as well as on its own
 # against an installed package (examples/CMakeLists.txt looks for MOOS::MOOS

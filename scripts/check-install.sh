@@ -21,21 +21,7 @@ cmake -S examples -B "$work/examples" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/n
 cmake --build "$work/examples" -j2 >/dev/null
 
 echo "== build the README's application against the installed package"
-mkdir -p "$work/readme"
-awk '/^## Writing your own application/ { inside = 1; next }
-     inside && /^## / { exit }
-     inside && /^```cpp/ { code = 1; next }
-     code && /^```/ { exit }
-     code { print }' README.md >"$work/readme/main.cpp"
-[ -s "$work/readme/main.cpp" ] || { echo "README has no application example" >&2; exit 1; }
-cat >"$work/readme/CMakeLists.txt" <<'CMAKE'
-cmake_minimum_required(VERSION 3.16)
-project(ReadmeApp LANGUAGES CXX)
-set(CMAKE_CXX_STANDARD 17)
-find_package(MOOS REQUIRED)
-add_executable(ReadmeApp main.cpp)
-target_link_libraries(ReadmeApp PRIVATE MOOS::MOOS)
-CMAKE
+bash scripts/readme-example.sh "$work/readme"
 cmake -S "$work/readme" -B "$work/readme/build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/readme/build" >/dev/null
 echo "== install check passed"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds the tree and runs every test through
 # ctest: the normal build, the AddressSanitizer + UndefinedBehaviorSanitizer
-# build and the ThreadSanitizer build; then runs every fuzz target for 30 s.
+# build and the ThreadSanitizer build; then checks the install and the Debian
+# package of the normal build, and runs every fuzz target for 30 s.
 # Fails when any step, any test or any fuzz target fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,4 +27,5 @@ run_build build -DCMAKE_BUILD_TYPE=Release
 run_build build-asan "${quick[@]}" -DMOOS_ASAN=ON -DMOOS_BUILD_BENCH=OFF -DMOOS_BUILD_EXAMPLES=OFF
 run_build build-tsan "${quick[@]}" -DMOOS_TSAN=ON -DMOOS_BUILD_BENCH=OFF -DMOOS_BUILD_EXAMPLES=OFF
 bash scripts/check-install.sh build
+bash scripts/check-package.sh build
 bash scripts/fuzz.sh 30

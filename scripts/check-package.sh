@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree (scripts/package.sh) and checks
+# it as a vehicle computer receives it: its files against
+# scripts/package/contents.txt, no maintainer scripts and no conffiles (so
+# installing starts nothing and removing leaves /etc alone), lintian without
+# errors; then, extracted into a temporary root, every program's --help, the
+# README's application built with find_package and with pkg-config, every
+# manual page rendered without a warning, every key of the example mission
+# file documented in its manual page and every unit verified by
+# systemd-analyze.
+#   bash scripts/check-package.sh [build dir, default build]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+
+fail() {
+  echo "check-package: $*" >&2
+  exit 1
+}
+
+# Prints the package's regular files, one absolute path a line.
+package_files() {
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print substr($6, 2) }' | sort
+}
+
+# True when the file path (first argument) matches one of the shell patterns
+# that follow it.
+matches() {
+  local file=$1 pattern
+  shift
+  for pattern in "$@"; do [[ $file == $pattern ]] && return 0; done
+  return 1
+}
+
+# True when one of the file paths that follow the shell pattern (first
+# argument) matches it.
+matched() {
+  local pattern=$1 file
+  shift
+  for file in "$@"; do [[ $file == $pattern ]] && return 0; done
+  return 1
+}
+
+check_contents() {
+  local -a patterns files
+  mapfile -t patterns < <(grep -v -e '^#' -e '^$' scripts/package/contents.txt)
+  mapfile -t files < <(package_files)
+  local f p bad=0
+  for f in "${files[@]}"; do
+    matches "$f" "${patterns[@]}" || { echo "  not in contents.txt: $f" >&2; bad=1; }
+  done
+  for p in "${patterns[@]}"; do
+    matched "$p" "${files[@]}" || { echo "  missing from the package: $p" >&2; bad=1; }
+  done
+  [ $bad = 0 ] || fail "the package's files differ from scripts/package/contents.txt"
+  dpkg-deb -e "$deb" "$work/control"
+  local extra
+  extra=$(ls "$work/control" | grep -v -x -e control -e md5sums || true)
+  [ -z "$extra" ] || fail "unexpected control files (maintainer scripts or conffiles): $extra"
+}
+
+# A program whose binary knows no "--help" yet is named and passed over, so
+# that the check covers it as soon as it does.
+check_help() {
+  local program name
+  for program in "$root"/usr/bin/*; do
+    name=$(basename "$program")
+    if ! grep -qa -e '--help' "$program"; then
+      echo "  $name: has no --help yet, not run"
+      continue
+    fi
+    timeout 10 "$program" --help </dev/null >"$work/help.txt" 2>&1 ||
+      fail "$name --help exited with status $?"
+    [ -s "$work/help.txt" ] || fail "$name --help printed nothing"
+    echo "  $name --help: exit 0"
+  done
+}
+
+check_examples() {
+  bash scripts/readme-example.sh "$work/readme"
+  cmake -S "$work/readme" -B "$work/readme/build" -DCMAKE_PREFIX_PATH="$root/usr" >/dev/null
+  cmake --build "$work/readme/build" >/dev/null
+  echo "  with find_package: built"
+  local pc flags
+  pc=$(find "$root" -name moos.pc -printf '%h\n')
+  [ -n "$pc" ] || fail "the package has no moos.pc"
+  flags=$(PKG_CONFIG_PATH=$pc pkg-config --define-variable=prefix="$root/usr" --cflags --libs moos)
+  c++ -std=c++17 "$work/readme/main.cpp" $flags -o "$work/readme/app-pkg-config"
+  echo "  with pkg-config: built ($flags)"
+}
+
+check_manuals() {
+  local program name page out
+  for program in "$root"/usr/bin/*; do
+    name=$(basename "$program")
+    page=$root/usr/share/man/man1/$name.1.gz
+    [ -f "$page" ] || fail "$name has no manual page"
+    out=$(zcat "$page" | groff -ww -z -man 2>&1)
+    [ -z "$out" ] || fail "the manual page of $name renders with warnings: $out"
+    echo "  $name(1): no warnings"
+  done
+}
+
+# Every key of the example mission file is one its bridge's manual page
+# documents, so that a misspelt key in the example is caught here rather than
+# by a user whose bridge ignores it.
+check_example_keys() {
+  local example=$root/usr/share/doc/moos-bridges/examples/vehicle.moos
+  local page key bad=0
+  while read -r page key; do
+    zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.BR $key " ||
+      { echo "  $key is not in the manual page of $page" >&2; bad=1; }
+  done < <(awk -F'=' '
+    { sub("//.*", "") }
+    tolower($1) ~ /^ *processconfig *$/ { gsub(" ", "", $2); block = $2; next }
+    /^ *}/ { block = ""; next }
+    NF < 2 { next }
+    { gsub(" ", "", $1) }
+    block == "Vantor" { print "Vantor", $1; next }
+    block == "Compass" { print "Dirkel", $1; next }
+    block == "" { print "Vantor", $1; print "Dirkel", $1 }' "$example")
+  [ $bad = 0 ] || fail "the example mission file has keys the manual pages do not document"
+  echo "  every key of vehicle.moos is documented"
+}
+
+# The units name /usr/bin; here they are pointed at the extracted programs,
+# and man finds their Documentation= pages in the extracted root.
+check_units() {
+  if ! command -v systemd-analyze >/dev/null; then
+    echo "  systemd-analyze is not installed here: the units are not verified"
+    return
+  fi
+  # Documentation= is checked with man where it is installed.
+  local man=()
+  command -v man >/dev/null || { man=(--man=no); echo "  man is not installed: Documentation= not checked"; }
+  mkdir -p "$work/units"
+  local unit out
+  for unit in "$root"/usr/lib/systemd/system/*; do
+    sed "s#/usr/bin/#$root/usr/bin/#g" "$unit" >"$work/units/$(basename "$unit")"
+  done
+  out=$(cd "$work/units" && MANPATH=$root/usr/share/man systemd-analyze verify "${man[@]}" ./* 2>&1) ||
+    fail "systemd-analyze verify: $out"
+  [ -z "$out" ] || fail "systemd-analyze verify warns: $out"
+  echo "  $(ls "$work/units" | tr '\n' ' ')verified"
+}
+
+echo "== package $build"
+deb=$(bash scripts/package.sh "$build" | tail -n 1)
+echo "  $deb"
+echo "== contents against scripts/package/contents.txt"
+check_contents
+echo "== lintian"
+lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
+dpkg -x "$deb" "$root"
+echo "== programs"
+check_help
+echo "== the README's application against the package"
+check_examples
+echo "== manual pages"
+check_manuals
+check_example_keys
+echo "== units"
+check_units
+echo "== package check passed"
