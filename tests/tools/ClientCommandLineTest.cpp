@@ -110,5 +110,9 @@ TEST_F(ClientCommandLineTest, HelpNeedsNothingElseToBeValid)
 {
     EXPECT_TRUE(Parse({"--help", "--mission", "/nonexistent/m.moos"})) << sError;
     EXPECT_TRUE(Line.bHelp);
+    EXPECT_TRUE(Parse({"X", "-h"})) << sError;
+    EXPECT_TRUE(Line.bHelp);
+    EXPECT_TRUE(Parse({"--", "-h"})) << sError;
+    EXPECT_FALSE(Line.bHelp) << "an operand after --";
 }
 } // namespace

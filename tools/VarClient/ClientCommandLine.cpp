@@ -106,10 +106,10 @@ bool ParseClientCommandLine(int argc, char** argv, const std::string& sProgram,
         std::string sArg = argv[i];
         if (!bOptionsEnded && sArg == "--")
             bOptionsEnded = true;
+        else if (!bOptionsEnded && (sArg == "--help" || sArg == "-h"))
+            Line.bHelp = true;
         else if (bOptionsEnded || sArg.rfind("--", 0) != 0)
             Line.Operands.push_back(sArg);
-        else if (sArg == "--help")
-            Line.bHelp = true;
         else if (ToolFlags.count(sArg))
             Line.Flags.insert(sArg);
         else if (!TakesValue(sArg))

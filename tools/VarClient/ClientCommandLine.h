@@ -1,7 +1,7 @@
 // The command line that VarWatch and VarPoke share.
 //
 //   PROGRAM [--server HOST:PORT | --mission FILE] [--name NAME]
-//           [--timeout SECONDS] [tool flags] [--help] OPERAND...
+//           [--timeout SECONDS] [tool flags] [--help | -h] OPERAND...
 //
 // The server is the one given with --server, else the one named by the
 // mission file's ServerHost and ServerPort (LOCALHOST and 9000 where the
