@@ -89,6 +89,7 @@ public:
 private:
     int m_Fds[2];
 };
+
 // Wall-clock seconds on a clock that never jumps, for the name rule.
 double SteadySeconds()
 {
