@@ -97,6 +97,19 @@ TEST_F(VarToolsTest, PokedValuesReadBackExactlyWithTheirTypes)
     EXPECT_TRUE(Msg.IsString()) << "a quoted number is a string";
 }
 
+// More values than the comms client's outbox holds: none is dropped.
+TEST_F(VarToolsTest, LongListsOfValuesAllArrive)
+{
+    std::vector<std::string> Args;
+    for (int i = 0; i < 1500; ++i)
+        Args.push_back("V" + std::to_string(i) + "=" + std::to_string(i));
+    ASSERT_EQ(Poke(Args), 0);
+    EXPECT_EQ(server.Core().GetNotificationCount(), 1500u);
+    CMOOSMsg Msg;
+    ASSERT_TRUE(server.Core().GetValue("V0", Msg));
+    EXPECT_EQ(Msg.GetDouble(), 0.0);
+}
+
 TEST_F(VarToolsTest, StringFlagPublishesNumbersAsText)
 {
     ASSERT_EQ(Poke({"--string", "Id=007"}), 0);

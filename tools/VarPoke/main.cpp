@@ -38,6 +38,8 @@ const char kUsage[] =
 // A fast tick: the values go out, and are confirmed, within tens of ms.
 const unsigned int kCommsTick = 20;
 const double kDefaultTimeOut = 5.0;
+// Values posted before waiting for the server to take them.
+const std::size_t kBatch = 500;
 
 bool OnConnect(void*)
 {
@@ -77,15 +79,22 @@ std::string PublishAll(CMOOSCommClient& Comms, const std::vector<PokeAssignment>
                        const ClientCommandLine& Line,
                        std::chrono::steady_clock::time_point Deadline)
 {
-    for (const PokeAssignment& A : Values)
-        if (!Publish(Comms, A))
+    const std::string sUnconfirmed =
+        "VarPoke: the server at " + Line.Server() +
+        " did not confirm the values in time (connection lost or too slow)";
+    for (std::size_t i = 0; i < Values.size(); ++i)
+    {
+        if (!Publish(Comms, Values[i]))
             return "VarPoke: lost the connection to " + Line.Server() +
                    " before every value was sent";
-    if (!Comms.Flush(SecondsLeft(Deadline)))
-        return "VarPoke: the server at " + Line.Server() +
-               " did not confirm the values in time (connection lost or too slow)";
-    return "";
+        // The outbox keeps at most 1000 messages and drops the oldest beyond
+        // that: a long list goes out in batches.
+        if ((i + 1) % kBatch == 0 && !Comms.Flush(SecondsLeft(Deadline)))
+            return sUnconfirmed;
+    }
+    return Comms.Flush(SecondsLeft(Deadline)) ? "" : sUnconfirmed;
 }
+
 // One whole run of the client: connect, publish, wait for the server to
 // have the values. Returns why it failed, or "". The client is closed, with
 // its closing traces, by the time this returns.
