@@ -97,7 +97,8 @@ TEST_F(VarToolsTest, PokedValuesReadBackExactlyWithTheirTypes)
     EXPECT_TRUE(Msg.IsString()) << "a quoted number is a string";
 }
 
-// More values than the comms client's outbox holds: none is dropped.
+// More values and variables than the comms client's mail boxes hold: none
+// is dropped, on the way in or out.
 TEST_F(VarToolsTest, LongListsOfValuesAllArrive)
 {
     std::vector<std::string> Args;
@@ -108,6 +109,9 @@ TEST_F(VarToolsTest, LongListsOfValuesAllArrive)
     CMOOSMsg Msg;
     ASSERT_TRUE(server.Core().GetValue("V0", Msg));
     EXPECT_EQ(Msg.GetDouble(), 0.0);
+
+    const std::vector<LoggedNotification> Lines = Once({"V*"});
+    EXPECT_EQ(Lines.size(), 1500u) << "a pattern over more variables than a mail box holds";
 }
 
 TEST_F(VarToolsTest, StringFlagPublishesNumbersAsText)

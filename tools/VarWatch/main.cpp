@@ -49,6 +49,10 @@ const double kDiscoverEvery = 2.0;
 const double kRefreshEvery = 0.5;
 const double kRequestTimeOut = 1.0;
 const double kOnceTimeOut = 5.0;
+// Registrations posted before the client has sent them: its outbox keeps
+// 1000 messages and drops the oldest beyond that, and its inbox is purged
+// above 1000, so a long list goes out in batches.
+const std::size_t kRegisterBatch = 400;
 
 double SteadyNow()
 {
@@ -72,31 +76,38 @@ struct Watcher
     CMOOSCommClient Comms;
 };
 
-// Registers for every wanted name not yet registered on this connection.
-// Registrations end with the connection, so the connect callback repeats
-// them; the main loop repeats them too, for names found in between.
-void RegisterWanted(Watcher& W)
+// Registers for up to kRegisterBatch wanted names not yet registered on
+// this connection; returns how many it posted. Registrations end with the
+// connection, so the connect callback makes them again.
+std::size_t RegisterSome(Watcher& W)
 {
+    std::size_t nPosted = 0;
     for (const std::string& sName : W.List.Names())
-        if (!W.Comms.IsRegisteredFor(sName))
-            W.Comms.Register(sName, 0.0);
+    {
+        if (nPosted == kRegisterBatch)
+            break;
+        if (!W.Comms.IsRegisteredFor(sName) && W.Comms.Register(sName, 0.0))
+            ++nPosted;
+    }
+    return nPosted;
 }
 
+// On the client thread, which does the sending: it cannot wait for a
+// batch to go out, so it posts the first and the main loop the rest.
 bool OnConnect(void* pParam)
 {
-    RegisterWanted(*static_cast<Watcher*>(pParam));
+    RegisterSome(*static_cast<Watcher*>(pParam));
     return true;
 }
 
-// Asks the server which variables it knows and registers for the new ones
-// that a pattern matches. Leaves the rest of the inbox for Fetch.
+// Asks the server which variables it knows, so that the patterns find the
+// new ones. Leaves the rest of the inbox for Fetch.
 void Discover(Watcher& W, double dfTimeOut)
 {
     MOOSMSG_LIST Answer;
     if (W.List.HasPatterns() && W.Comms.ServerRequest("ALL", Answer, dfTimeOut, false))
         for (const CMOOSMsg& Msg : Answer)
             W.List.Discover(Msg.GetString());
-    RegisterWanted(W);
 }
 
 // Moves new mail into the table, writing a line per update when bLines.
@@ -114,6 +125,15 @@ void TakeMail(Watcher& W, CWatchTable& Table, bool bLines)
         if (bLines)
             std::cout << CWatchTable::Line(Msg) << std::flush;
     }
+}
+
+// Registers for every wanted name, a batch at a time: after each batch it
+// waits until the server has it and takes the current values it brings, so
+// that neither mail box overflows. Main thread only.
+void RegisterAll(Watcher& W, CWatchTable& Table, bool bLines)
+{
+    while (RegisterSome(W) > 0 && W.Comms.Flush(kRequestTimeOut))
+        TakeMail(W, Table, bLines);
 }
 
 void DrawTable(Watcher& W, const CWatchTable& Table, const std::string& sServer)
@@ -140,6 +160,7 @@ std::string Follow(Watcher& W, const ClientCommandLine& Line, bool bTable)
         if (W.Comms.IsConnected() && SteadyNow() >= dfNextDiscovery)
         {
             Discover(W, kRequestTimeOut);
+            RegisterAll(W, Table, !bTable);
             dfNextDiscovery = SteadyNow() + kDiscoverEvery;
         }
         TakeMail(W, Table, !bTable);
@@ -171,10 +192,11 @@ struct Ending
 Ending PrintOnce(Watcher& W, const ClientCommandLine& Line, double dfTimeOut)
 {
     Discover(W, dfTimeOut);
+    CWatchTable Table;
+    RegisterAll(W, Table, false);
     if (!W.Comms.Flush(dfTimeOut))
         return {1, "VarWatch: the server at " + Line.Server() +
                        " did not answer in time (connection lost or too slow)"};
-    CWatchTable Table;
     TakeMail(W, Table, false);
     std::cout << Table.Lines() << std::flush;
     std::string sMissing;
