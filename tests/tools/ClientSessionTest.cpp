@@ -59,18 +59,22 @@ TEST_F(ClientSessionTest, NoServerTimesOutWithAHintOnTheWay)
     ConnectWait Wait;
     Wait.dfTimeout = 0.5;
     Wait.dfHintAfter = 0.1;
-    Wait.sHint = NoServerHint("Tool", "127.0.0.1:" + std::to_string(nPort));
+    Wait.sHint = NoServerHint("Tool", "127.0.0.1", nPort);
     std::ostringstream Captured;
     std::streambuf* pOld = std::cerr.rdbuf(Captured.rdbuf());
     const ConnectOutcome Outcome = Connect("me", Wait);
     std::cerr.rdbuf(pOld);
     EXPECT_EQ(Outcome, ConnectOutcome::TimedOut);
     EXPECT_TRUE(Comms.IsRunning()) << "still trying: the tool decides when to give up";
-    EXPECT_NE(Captured.str().find("no MOOS server answers at 127.0.0.1:"), std::string::npos)
+    const std::string sPort = std::to_string(nPort);
+    EXPECT_NE(Captured.str().find("no MOOS server answers at 127.0.0.1:" + sPort +
+                                  " yet: is one running there (for example LocalServer --port " +
+                                  sPort + ")?"),
+              std::string::npos)
         << Captured.str();
     const std::string sText =
         ConnectFailureText("Tool", ConnectOutcome::TimedOut, "h:1", "me", 0.5);
     EXPECT_EQ(sText, "Tool: no MOOS server answered at h:1 within 0.5 s: is one running there? "
-                     "check --server, or ServerHost and ServerPort in the mission file");
+                     "Check --server, or ServerHost and ServerPort in the mission file");
 }
 } // namespace

@@ -73,7 +73,7 @@ ConnectOutcome WaitForConnection(CMOOSCommClient& Comms, const ConnectWait& Wait
 
 namespace
 {
-const char kWhereToLook[] = "check --server, or ServerHost and ServerPort in the mission file";
+const char kWhereToLook[] = "Check --server, or ServerHost and ServerPort in the mission file";
 }
 
 std::string ConnectFailureText(const std::string& sProgram, ConnectOutcome Outcome,
@@ -102,9 +102,10 @@ std::string ConnectFailureText(const std::string& sProgram, ConnectOutcome Outco
     return Text.str();
 }
 
-std::string NoServerHint(const std::string& sProgram, const std::string& sServer)
+std::string NoServerHint(const std::string& sProgram, const std::string& sHost, int nPort)
 {
-    return sProgram + ": no MOOS server answers at " + sServer +
-           " yet: is one running there (for example LocalServer --port PORT)? " + kWhereToLook +
-           ". Still trying; Ctrl-C stops.";
+    const std::string sPort = std::to_string(nPort);
+    return sProgram + ": no MOOS server answers at " + sHost + ":" + sPort +
+           " yet: is one running there (for example LocalServer --port " + sPort + ")? " +
+           kWhereToLook + ". Still trying; Ctrl-C stops.";
 }

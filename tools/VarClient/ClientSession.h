@@ -46,8 +46,8 @@ ConnectOutcome WaitForConnection(CMOOSCommClient& Comms, const ConnectWait& Wait
 std::string ConnectFailureText(const std::string& sProgram, ConnectOutcome Outcome,
                                const std::string& sServer, const std::string& sName,
                                double dfTimeout);
-// The hint printed while no server answers yet at sServer.
-std::string NoServerHint(const std::string& sProgram, const std::string& sServer);
+// The hint printed while no server answers yet at sHost:nPort.
+std::string NoServerHint(const std::string& sProgram, const std::string& sHost, int nPort);
 
 // Sleeps up to nMs milliseconds; a stop signal ends the sleep early.
 void PauseUnlessStopped(int nMs);

@@ -230,7 +230,7 @@ Ending RunClient(const ClientCommandLine& Line)
     ConnectWait Wait;
     Wait.dfTimeout =
         Line.dfTimeout > 0.0 ? Line.dfTimeout : (Line.Has("--once") ? kOnceTimeOut : 0.0);
-    Wait.sHint = NoServerHint("VarWatch", Line.Server());
+    Wait.sHint = NoServerHint("VarWatch", Line.sHost, Line.nPort);
     return Watch(W, Line, Wait);
 }
 } // namespace
