@@ -1,7 +1,5 @@
 #include "Simulator.h"
 
-#include <boost/system/system_error.hpp>
-
 #include <iostream>
 
 bool ParseCompassLine(const std::string& line, std::string& compassData)
@@ -16,17 +14,14 @@ bool ParseCompassLine(const std::string& line, std::string& compassData)
     return true;
 }
 
-CommandLine ParseCommandLine(int argc, const char* const argv[])
-{
-    CommandLine picked{"Mission.moos", "Compass"};
-    if (argc == 3)
-        picked = {argv[1], argv[2]};
-    else if (argc == 2)
-        picked.missionFile = argv[1];
-    return picked;
-}
+CSimulator::CSimulator(const std::string& device) : CSimulator(DefaultSettingsFor(device)) {}
 
-CSimulator::CSimulator(const std::string& device) : serial(device, 19200) {}
+CSimulator::CSimulator(const BridgeSettings& settings)
+    : SerialBridge("Dirkel", settings, serial),
+      serial(settings.serialPort, settings.baudRate, SerialDeferredOpen{})
+{
+    RequireDevice();
+}
 
 bool CSimulator::OnNewMail(MOOSMSG_LIST&)
 {
@@ -47,29 +42,31 @@ bool CSimulator::OnStartUp()
 
 bool CSimulator::Iterate()
 {
-    std::string usbData;
-    try
-    {
-        usbData = serial.readString();
-    }
-    catch (const boost::system::system_error& e)
-    {
-        readError = e.code().message();
-        RequestQuit();
-        return true;
-    }
-    HandleLine(usbData);
+    ServeLine();
     return true;
 }
 
-void CSimulator::HandleLine(const std::string& usbData)
+bool CSimulator::IsOwnSentence(const std::string& line) const
 {
-    ParseCompassLine(usbData, compassData);
-    Publish("CompassData", compassData);
-    std::cout << usbData << '\n' << "poslano" << std::endl;
+    return line.compare(0, 2, "$C") == 0;
 }
 
-void CSimulator::Publish(const std::string& name, const std::string& value)
+void CSimulator::TakeValues(const std::string& line)
 {
-    comms.Notify(name, value, 0.0);
+    ParseCompassLine(line, compassData);
+}
+
+void CSimulator::PublishValues()
+{
+    Publish("CompassData", compassData);
+}
+
+void CSimulator::EchoReading(const std::string& line)
+{
+    std::cout << line << '\n' << "poslano" << std::endl;
+}
+
+BridgeProgram DirkelProgram()
+{
+    return {"Dirkel", "Compass", "DIRKEL_DEVICE", "the heading lines of a digital compass", false};
 }

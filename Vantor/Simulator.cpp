@@ -1,7 +1,6 @@
 #include "Simulator.h"
 
-#include <boost/system/system_error.hpp>
-
+#include <cctype>
 #include <iostream>
 
 namespace
@@ -23,12 +22,37 @@ std::string FirstCharacter(const std::string& text)
 {
     return text.substr(0, 1);
 }
+
+bool IsUpper(char c)
+{
+    return std::isupper(static_cast<unsigned char>(c)) != 0;
+}
 } // namespace
 
-bool ParseGpgga(const std::string& line, GgaPosition& position)
+bool IsGgaSentence(const std::string& line, bool anyTalker)
 {
-    if (line.compare(0, 6, "$GPGGA") != 0)
-        return false;
+    if (!anyTalker)
+        return line.compare(0, 6, "$GPGGA") == 0;
+    return line.size() >= 6 && line[0] == '$' && IsUpper(line[1]) && IsUpper(line[2]) &&
+           line.compare(3, 3, "GGA") == 0;
+}
+
+bool GgaHasFix(const std::string& line)
+{
+    std::string rest = line;
+    for (int field = 0; field < 6; ++field)
+    {
+        if (rest.find(',') == std::string::npos)
+            return false;
+        rest = AfterFirstComma(rest);
+    }
+    const std::string quality = rest.substr(0, rest.find_first_of(",*\r\n"));
+    return !quality.empty() && quality != "0";
+}
+
+GgaPosition GgaFields(const std::string& line)
+{
+    GgaPosition position;
     std::string rest = AfterFirstComma(line); // drops the sentence name
     rest = AfterFirstComma(rest);             // drops the time
     position.latitude = UpToFirstComma(rest);
@@ -38,20 +62,25 @@ bool ParseGpgga(const std::string& line, GgaPosition& position)
     position.longitude = UpToFirstComma(rest);
     rest = AfterFirstComma(rest);
     position.indic_EW = FirstCharacter(rest);
+    return position;
+}
+
+bool ParseGpgga(const std::string& line, GgaPosition& position)
+{
+    if (!IsGgaSentence(line, false))
+        return false;
+    position = GgaFields(line);
     return true;
 }
 
-CommandLine ParseCommandLine(int argc, const char* const argv[])
-{
-    CommandLine picked{"Mission.moos", "Vantor"};
-    if (argc == 3)
-        picked = {argv[1], argv[2]};
-    else if (argc == 2)
-        picked.missionFile = argv[1];
-    return picked;
-}
+CSimulator::CSimulator(const std::string& device) : CSimulator(DefaultSettingsFor(device)) {}
 
-CSimulator::CSimulator(const std::string& device) : serial(device, 19200) {}
+CSimulator::CSimulator(const BridgeSettings& settings)
+    : SerialBridge("Vantor", settings, serial),
+      serial(settings.serialPort, settings.baudRate, SerialDeferredOpen{})
+{
+    RequireDevice();
+}
 
 bool CSimulator::OnNewMail(MOOSMSG_LIST&)
 {
@@ -70,39 +99,47 @@ bool CSimulator::OnStartUp()
 
 bool CSimulator::Iterate()
 {
-    std::string usbData;
-    try
-    {
-        usbData = serial.readString();
-    }
-    catch (const boost::system::system_error& e)
-    {
-        readError = e.code().message();
-        RequestQuit();
-        return true;
-    }
-    HandleLine(usbData);
+    ServeLine();
     return true;
 }
 
-void CSimulator::HandleLine(const std::string& usbData)
+bool CSimulator::IsOwnSentence(const std::string& line) const
 {
-    GgaPosition position;
-    if (ParseGpgga(usbData, position))
-    {
-        latitude = position.latitude;
-        indic_NS = position.indic_NS;
-        longitude = position.longitude;
-        indic_EW = position.indic_EW;
-    }
+    return IsGgaSentence(line, Settings().acceptAnyTalker);
+}
+
+bool CSimulator::IsUsable(const std::string& line) const
+{
+    return !Settings().requireFix || GgaHasFix(line);
+}
+
+void CSimulator::TakeValues(const std::string& line)
+{
+    const GgaPosition position = GgaFields(line);
+    latitude = position.latitude;
+    indic_NS = position.indic_NS;
+    longitude = position.longitude;
+    indic_EW = position.indic_EW;
+}
+
+void CSimulator::PublishValues()
+{
     Publish("Latitude", latitude);
     Publish("Longitude", longitude);
     Publish("Indic_EW", indic_EW);
     Publish("Indic_NS", indic_NS);
-    std::cout << latitude << '\n' << longitude << '\n' << indic_EW << '\n' << indic_NS << '\n';
 }
 
-void CSimulator::Publish(const std::string& name, const std::string& value)
+void CSimulator::EchoReading(const std::string&)
 {
-    comms.Notify(name, value, 0.0);
+    std::cout << latitude << '\n'
+              << longitude << '\n'
+              << indic_EW << '\n'
+              << indic_NS << '\n'
+              << std::flush;
+}
+
+BridgeProgram VantorProgram()
+{
+    return {"Vantor", "Vantor", "VANTOR_DEVICE", "the NMEA sentences of a GPS receiver", true};
 }

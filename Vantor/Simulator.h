@@ -4,23 +4,26 @@
 // publishes the position fields of the last "$GPGGA" sentence as the string
 // variables "Latitude", "Longitude", "Indic_EW" and "Indic_NS" after every
 // line, each with the time 0.0. The text is published as the receiver sent
-// it: no conversion and no checksum test. The four values are echoed to
-// standard output.
+// it: no conversion. The four values are echoed to standard output, one a
+// line, flushed after each reading so that a log or a journal has them at
+// once.
 //
-// The application owns its serial line (opened by the constructor). When a
-// read fails (the receiver is unplugged, its line closes), Iterate records
-// the reason, asks the loop to quit and reads no more; ReadError tells why.
+// Settings of the process's block change that (BridgeSettings): with
+// AcceptAnyTalker any talker's GGA sentence ("$GNGGA", "$GLGGA", ...) counts
+// as "$GPGGA"; with RequireFix a GGA sentence whose fix quality is empty or 0
+// gives nothing; with VerifyChecksum neither does one whose checksum is wrong
+// or missing. Reading, publishing, echo, time-outs and the device's loss are
+// the shared SerialBridge's.
 //
 // Threads: everything but OnConnectToServer runs on the thread that calls Run.
 #ifndef VANTOR_SIMULATOR_H
 #define VANTOR_SIMULATOR_H
 
-#include "MOOSLIB/MOOSApp.h"
-#include "SimpleSerial.h"
+#include "SerialBridge.h"
 
 #include <string>
 
-// The position fields of one "$GPGGA" sentence, as text.
+// The position fields of one GGA sentence, as text.
 struct GgaPosition
 {
     std::string latitude;
@@ -29,43 +32,42 @@ struct GgaPosition
     std::string indic_EW;
 };
 
+// Whether line begins with "$GPGGA", or with anyTalker with "$", two
+// upper-case letters and "GGA".
+bool IsGgaSentence(const std::string& line, bool anyTalker);
+
+// Whether a GGA sentence reports a fix: its fix quality (the sixth field
+// after the name) is there and is not 0.
+bool GgaHasFix(const std::string& line);
+
 // Takes the position fields of line when it begins with "$GPGGA" (in that
 // case); false, leaving position alone, for any other line. Missing fields
 // shift or come out empty; nothing is rejected.
 bool ParseGpgga(const std::string& line, GgaPosition& position);
 
-// The mission file and process name picked from the command line.
-struct CommandLine
-{
-    std::string missionFile;
-    std::string moosName;
-};
+// The position fields of any GGA sentence, by the same rules.
+GgaPosition GgaFields(const std::string& line);
 
-// One argument names the mission file, two the mission file and the process
-// name; none, or more than two, leave "Mission.moos" and "Vantor".
-CommandLine ParseCommandLine(int argc, const char* const argv[]);
-
-class CSimulator : public CMOOSApp
+class CSimulator : public SerialBridge
 {
 public:
     // Opens device at 19200 baud; throws boost::system::system_error.
     explicit CSimulator(const std::string& device);
+    // Opens the device the settings name; throws boost::system::system_error
+    // unless ReopenDevice makes it wait for the device.
+    explicit CSimulator(const BridgeSettings& settings);
 
     bool OnNewMail(MOOSMSG_LIST& NewMail) override;
     bool Iterate() override;
     bool OnConnectToServer() override;
     bool OnStartUp() override;
 
-    // Handles one line read from the receiver, line end included: takes the
-    // position from a "$GPGGA" sentence, publishes and echoes the values.
-    void HandleLine(const std::string& usbData);
-
-    // Why reading the device failed; empty while it has not.
-    const std::string& ReadError() const { return readError; }
-
 protected:
-    // Publishes one value; the comms client's Notify with the time 0.0.
-    virtual void Publish(const std::string& name, const std::string& value);
+    bool IsOwnSentence(const std::string& line) const override;
+    bool IsUsable(const std::string& line) const override;
+    void TakeValues(const std::string& line) override;
+    void PublishValues() override;
+    void EchoReading(const std::string& line) override;
 
 private:
     SimpleSerial serial;
@@ -73,7 +75,9 @@ private:
     std::string latitude;
     std::string indic_NS;
     std::string indic_EW;
-    std::string readError;
 };
+
+// What the shared main needs to know of this program.
+BridgeProgram VantorProgram();
 
 #endif

@@ -2,45 +2,18 @@
 // to the MOOS server.
 //
 //   Vantor [MissionFile [ProcessName]]
+//   Vantor --help | -h | --version
 //
-// The receiver's serial device is "/dev/ttyUSB0", or the one VANTOR_DEVICE
-// names. Exit status 1 when the device cannot be opened or fails later.
+// The receiver's serial device is "/dev/ttyUSB0", the process block's
+// "SerialPort", or the one VANTOR_DEVICE names. Exit status 1 when the device
+// cannot be opened or fails later, 2 for an unusable setting, 0 when stopped
+// by SIGTERM, SIGINT or SIGHUP.
+#include "BridgeMain.h"
 #include "Simulator.h"
-
-#include <boost/system/system_error.hpp>
-
-#include <iostream>
-#include <memory>
-
-namespace
-{
-const char kDeviceVariable[] = "VANTOR_DEVICE";
-
-void Report(const char* action, const std::string& device, const std::string& reason)
-{
-    std::cerr << SerialDeviceError("Vantor", action, device, reason, kDeviceVariable) << std::endl;
-}
-} // namespace
 
 int main(int argc, char* argv[])
 {
-    const CommandLine picked = ParseCommandLine(argc, argv);
-    const std::string device = SerialDeviceFromEnvironment(kDeviceVariable);
-    std::unique_ptr<CSimulator> TheApp;
-    try
-    {
-        TheApp = std::make_unique<CSimulator>(device);
-    }
-    catch (const boost::system::system_error& e)
-    {
-        Report("cannot open", device, e.code().message());
-        return 1;
-    }
-    TheApp->Run(picked.moosName.c_str(), picked.missionFile.c_str());
-    if (!TheApp->ReadError().empty())
-    {
-        Report("lost the", device, TheApp->ReadError());
-        return 1;
-    }
-    return 0;
+    return RunBridgeProgram(argc, argv, VantorProgram(),
+                            [](const BridgeSettings& settings)
+                            { return std::make_unique<CSimulator>(settings); });
 }

@@ -7,13 +7,14 @@
 #
 # Every device line carries a number of its own (the latitude of its
 # "$GPGGA" sentence, the heading of its compass sentence), so the server's
-# logs show which lines arrived. The report gives, per bridge, the lines sent
-# and the values received, the lines lost while connected (must be 0) and
-# around the restarts, the reconnections; and for every process its open
-# descriptors and resident memory at the start and the end and its peak
-# memory. Programs come from build/ (MOOS_BUILD overrides), built here when
-# missing. Exit status 1 when a line was lost while connected or a process
-# died.
+# logs show which lines arrived. The report gives, per bridge, the lines made
+# and the values received, the lines lost while connected (must be 0), around
+# the restarts and before the first and after the last value, the
+# reconnections; and for every process its open descriptors and resident
+# memory at the start and the end and its peak memory. Programs come from
+# build/ (MOOS_BUILD overrides), built here when missing. Exit status 1 when
+# a line was lost while connected, a process died or the report's own sums
+# do not add up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -140,38 +141,80 @@ for name in $watched; do
 done
 last[LocalServer]=$(footprint "$server_pid")
 
-# Per bridge: values received, lines lost inside a server life and around
-# the restarts, server lives the bridge reached.
-gaps() { # source key
-  for f in $(ls "$work"/server-*.log | sort -t- -k2 -n); do
-    awk -v s="$1" -v k="$2" '$2 == s && $3 == k { print FILENAME, $4 + 0 }' "$f"
+# Every device line carries its own number, from first_number up, so the
+# numbers a bridge's values reached the server with account for every line
+# the simulator made: received, lost inside a server life (while connected),
+# lost between lives (around a restart), before the first value (while the
+# bridge connected for the first time) and after the last (read after the
+# last sample, or never read). The lives are taken in their order: a gap
+# between two lives is only meaningful between neighbours.
+first_number=100000
+gaps() { # source key: "<received> <inside> <around> <lives> <lowest> <highest> <repeated>"
+  for life in $(seq 1 "$server_life"); do
+    awk -v s="$1" -v k="$2" -v life="$life" '$2 == s && $3 == k { print life, $4 + 0 }' \
+      "$work/server-$life.log"
   done | awk '
-    { if ($1 == file) { if ($2 != prev + 1) inside += $2 - prev - 1 }
-      else { if (file != "") around += $2 - prev - 1; lives++ }
-      file = $1; prev = $2; n++ }
-    END { printf "%d %d %d %d\n", n, inside, around, lives }'
+    n > 0 && $2 <= prev { repeated++; next }
+    { if (n > 0) { if ($1 == life) inside += $2 - prev - 1; else around += $2 - prev - 1 }
+      if (n == 0 || $1 != life) lives++
+      if (n == 0) lowest = $2
+      life = $1; prev = $2; n++ }
+    END { printf "%d %d %d %d %d %d %d\n", n, inside, around, lives, lowest, prev, repeated }'
 }
 
-sent() { # SensorSim name: the lines it wrote, from the summary it prints when stopped
+tally() { # SensorSim name: "<written> <dropped>", from the summary it prints when stopped
   kill -TERM "$(eval echo "\$pid_$1")" 2>/dev/null || true
   for _ in $(seq 1 100); do
     grep -q 'lines written' "$work/$1.err" && break
     sleep 0.05
   done
-  sed -n 's/^SensorSim: \([0-9]*\) lines written.*/\1/p' "$work/$1.err" | head -1
+  sed -n 's/^SensorSim: \([0-9]*\) lines written.*, \([0-9]*\) dropped$/\1 \2/p' "$work/$1.err" |
+    head -1
+}
+
+# The report's own sums: every line made is accounted for once, no figure is
+# negative, no value came twice or out of order, and the lines between the
+# lowest and the highest value are exactly those received and lost between.
+check_sums() { # name made received inside around start end lowest highest repeated
+  local name=$1 made=$2 n=$3 inside=$4 around=$5 start=$6 end=$7 lowest=$8 highest=$9
+  local repeated=${10} bad=
+  for figure in "$n" "$inside" "$around" "$start" "$end"; do
+    [ "$figure" -ge 0 ] || bad="a negative figure"
+  done
+  [ $((n + inside + around + start + end)) -eq "$made" ] ||
+    bad="received and lost add up to $((n + inside + around + start + end)), not $made"
+  [ "$n" -eq 0 ] || [ $((highest - lowest + 1)) -eq $((n + inside + around)) ] ||
+    bad="the values span $((highest - lowest + 1)) lines, not $((n + inside + around))"
+  [ "$repeated" -eq 0 ] || bad="$repeated values came twice or out of order"
+  if [ -n "$bad" ]; then
+    echo "soak: the report for $name does not add up: $bad" >&2
+    return 1
+  fi
 }
 
 echo
-printf '%-8s %10s %10s %17s %15s %12s %14s\n' bridge "lines sent" received "lost (connected)" \
-  "lost (restart)" "server lives" reconnections
+printf '%-8s %10s %10s %17s %15s %19s %12s %14s\n' bridge "lines made" received \
+  "lost (connected)" "lost (restart)" "lost (start/end)" "server lives" reconnections
 for row in "Vantor:gps:Latitude:Vantor" "Dirkel:compass:CompassData:Compass"; do
   IFS=: read -r name sim key source <<<"$row"
-  read -r n inside around lives <<<"$(gaps "$source" "$key")"
+  read -r n inside around lives lowest highest repeated <<<"$(gaps "$source" "$key")"
+  read -r written unsent <<<"$(tally "$sim")"
+  made=$((${written:-0} + ${unsent:-0}))
+  if [ "$n" -gt 0 ]; then
+    start_lost=$((lowest - first_number))
+    end_lost=$((made - (highest - first_number + 1)))
+  else
+    start_lost=$made
+    end_lost=0
+  fi
   contacts=$(grep -c "Contact Made" "$work/$name.err" || true)
-  printf '%-8s %10s %10s %17s %15s %12s %14s\n' "$name" "$(sent "$sim")" "$n" "$inside" "$around" \
-    "$lives/$server_life" "$((contacts - 1))"
+  printf '%-8s %10s %10s %17s %15s %19s %12s %14s\n' "$name" "$made" "$n" "$inside" "$around" \
+    "$start_lost/$end_lost" "$lives/$server_life" "$((contacts - 1))"
   [ "$inside" -eq 0 ] || status=1
+  check_sums "$name" "$made" "$n" "$inside" "$around" "$start_lost" "$end_lost" "${lowest:-0}" \
+    "${highest:-0}" "${repeated:-0}" || status=1
 done
+echo "(lines made: written by SensorSim, and dropped by it while nobody read the device)"
 
 # The bridges stamp their values with the time 0.0, so the Scalers receive
 # every one of them but take none (mail more than 5 s off the clock is

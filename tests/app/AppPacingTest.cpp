@@ -68,6 +68,16 @@ TEST_F(AppPacing, RequestQuitFromAnotherThreadCutsTheSleepShort)
     EXPECT_EQ(app.iterations, 1);
 }
 
+TEST_F(AppPacing, RequestQuitFromIterateEndsRunAfterThePassesSleep)
+{
+    // At 2 Hz the pass that asks to quit still sleeps its 500 ms.
+    app.onIterate = [](ProbeApp& a) { a.RequestQuit(); };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(app.Run("Pace", Mission("", "AppTick = 2").c_str()));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    EXPECT_EQ(app.iterations, 1);
+}
+
 TEST_F(AppPacing, QuitBeforeTheLoopMeansNoPass)
 {
     app.RequestQuit();

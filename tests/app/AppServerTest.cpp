@@ -130,6 +130,7 @@ TEST_F(AppServer, ManagedVariablesFollowMailAndArePublishedWhenFresh)
 {
     app.AddMOOSVariable("speed", "SPEED", "SPEED_ECHO", 0.0);
     app.AddMOOSVariable("local", "", "LOCAL_OUT", 0.0);
+    app.AddMOOSVariable("watched", "SPEED", "", 0.0); // subscribed, never published
     app.registerOnConnect = true;
     app.updateVariables = true;
     app.onIterate = [](ProbeApp& a) { a.PublishFreshMOOSVariables(); };
@@ -146,6 +147,10 @@ TEST_F(AppServer, ManagedVariablesFollowMailAndArePublishedWhenFresh)
         }));
     EXPECT_EQ(app.GetMOOSVar("speed")->GetWriter(), "Commander");
     EXPECT_FALSE(app.GetMOOSVar("speed")->IsFresh());
+    EXPECT_EQ(app.GetMOOSVar("watched")->GetDoubleVal(), 3.5);
+    CMOOSMsg unnamed;
+    EXPECT_FALSE(server.GetValue("", unnamed)) << "published under the empty name";
+    EXPECT_EQ(app.comms.GetPublished().count(""), 0u);
 }
 
 TEST_F(AppServer, DebugTextIsPublishedWhileConnected)

@@ -156,17 +156,28 @@ TEST_F(MOOSVariableTable, VariableWithoutSubscribeNameIgnoresMailUnderEmptyName)
     EXPECT_FALSE(app.GetMOOSVar("local")->IsFresh());
 }
 
-TEST_F(MOOSVariableTable, VariableUpdatedFromMailIsLookedUpByTheMessageKey)
+TEST_F(MOOSVariableTable, VariableUpdatedFromMailKeepsItsLocalName)
 {
-    app.AddMOOSVariable("SPEED", "", "", 0.0);
+    app.AddMOOSVariable("SPEED", "", "", 0.0); // an entry named like the key
     MOOSMSG_LIST mail = Batch({Mail("SPEED", 2.0, MOOSTime(), "sensor")});
     app.UpdateMOOSVariables(mail);
     CMOOSVariable copy = *app.GetMOOSVar("speed");
-    ASSERT_EQ(copy.GetName(), "SPEED");
+    EXPECT_EQ(copy.GetName(), "speed");
+    EXPECT_EQ(copy.GetWriter(), "sensor");
     copy.Set(9.0, 1.0);
     copy.SetFresh(false);
     EXPECT_TRUE(app.SetMOOSVar(copy));
-    EXPECT_EQ(app.GetMOOSVar("SPEED")->GetDoubleVal(), 9.0);
-    EXPECT_TRUE(app.GetMOOSVar("SPEED")->IsFresh());
-    EXPECT_EQ(app.GetMOOSVar("speed")->GetDoubleVal(), 2.0);
+    EXPECT_EQ(app.GetMOOSVar("speed")->GetDoubleVal(), 9.0);
+    EXPECT_TRUE(app.GetMOOSVar("speed")->IsFresh());
+    EXPECT_EQ(app.GetMOOSVar("SPEED")->GetTime(), -1.0) << "another entry was written";
+}
+
+TEST_F(MOOSVariableTable, SetMOOSVarOfAVariableNamedByNoEntryChangesNothing)
+{
+    CMOOSVariable stray("speed", "SPEED", "SPEED_OUT", 0.1);
+    stray.Set(Mail("HEADING", 4.0, MOOSTime())); // a plain variable takes the key
+    ASSERT_EQ(stray.GetName(), "HEADING");
+    EXPECT_FALSE(app.SetMOOSVar(stray));
+    EXPECT_EQ(app.GetMOOSVar("speed")->GetTime(), -1.0);
+    EXPECT_EQ(app.GetMOOSVar("HEADING"), nullptr);
 }

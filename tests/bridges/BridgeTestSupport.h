@@ -2,12 +2,16 @@
 #ifndef TESTS_BRIDGES_BRIDGETESTSUPPORT_H
 #define TESTS_BRIDGES_BRIDGETESTSUPPORT_H
 
+#include "BridgeMain.h"
 #include "PseudoTerminal.h"
 #include "SerialTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +27,8 @@ public:
     using App::App;
     Publications published;
     bool QuitWasRequested() const { return this->quitRequested; }
+    // The application error the status record carries; empty when none.
+    std::string AppError() const { return this->appErrorFlag ? this->appErrorReason : ""; }
 
 protected:
     void Publish(const std::string& name, const std::string& value) override
@@ -31,18 +37,28 @@ protected:
     }
 };
 
-// A bridge application reading a pseudo-terminal.
+// A bridge application reading a pseudo-terminal, with default settings
+// until a test configures it.
 template <typename App> class BridgeTest : public ::testing::Test
 {
 protected:
+    // Builds the application again with settings (its device the
+    // pseudo-terminal's far end).
+    void Configure(BridgeSettings settings)
+    {
+        app.reset(); // lets go of the device first
+        settings.serialPort = pty.farEndPath();
+        app = std::make_unique<Recording<App>>(settings);
+    }
+
     // Sends line over the device and runs one Iterate; returns what it
     // printed on standard output.
     std::string Feed(const std::string& line)
     {
         EXPECT_EQ(pty.write(line, std::chrono::seconds(5)), PseudoTerminal::WriteResult::Written);
-        app.published.clear();
+        app->published.clear();
         testing::internal::CaptureStdout();
-        EXPECT_TRUE(app.Iterate());
+        EXPECT_TRUE(app->Iterate());
         return testing::internal::GetCapturedStdout();
     }
 
@@ -50,20 +66,44 @@ protected:
     void ExpectFailedReadEndsTheLoop()
     {
         pty.close();
-        EXPECT_TRUE(app.Iterate());
-        EXPECT_FALSE(app.ReadError().empty());
-        EXPECT_TRUE(app.QuitWasRequested());
-        EXPECT_TRUE(app.published.empty());
+        EXPECT_TRUE(app->Iterate());
+        EXPECT_FALSE(app->ReadError().empty());
+        EXPECT_TRUE(app->QuitWasRequested());
+        EXPECT_TRUE(app->published.empty());
     }
 
     PseudoTerminal pty;
-    Recording<App> app{pty.farEndPath()};
+    std::unique_ptr<Recording<App>> app = std::make_unique<Recording<App>>(pty.farEndPath());
 };
 
-// "<mission file>|<process name>" as picked from the first argc arguments.
-template <typename Parse> std::string Picked(Parse parse, int argc, const char* const argv[])
+// Feeds every CR LF-terminated line of in to the application's line handler
+// and returns "<number of publications> <FNV-1a of every name and value>":
+// a short pin of everything a capture publishes, in order.
+template <typename App> std::string DigestOfFeeding(Recording<App>& app, std::istream& in)
 {
-    const auto line = parse(argc, argv);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    app.published.clear();
+    testing::internal::CaptureStdout();
+    for (std::size_t start = 0; start < text.size();)
+    {
+        const std::size_t end = text.find("\r\n", start);
+        const std::size_t next = end == std::string::npos ? text.size() : end + 2;
+        app.HandleLine(text.substr(start, next - start));
+        start = next;
+    }
+    testing::internal::GetCapturedStdout();
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const auto& [name, value] : app.published)
+        for (const std::string* part : {&name, &value})
+            for (const char c : *part + '\0')
+                hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return std::to_string(app.published.size()) + " " + std::to_string(hash);
+}
+
+// "<mission file>|<process name>" as picked from the first argc arguments.
+inline std::string Picked(const BridgeProgram& program, int argc, const char* const argv[])
+{
+    const CommandLine line = ParseCommandLine(argc, argv, program.defaultProcess);
     return line.missionFile + "|" + line.moosName;
 }
 
@@ -75,7 +115,7 @@ inline void ExpectMissingDeviceEndsWithOneLine(const std::string& program,
     serialtest::ChildProcess bridge({serialtest::Program(program)},
                                     {variable + "=/dev/no-such-sensor"});
     EXPECT_EQ(bridge.Wait(), 1);
-    const auto lines = bridge.LinesWithOnStderr(program + ":");
+    const auto lines = bridge.LinesWithOnStderr(program + ": cannot open");
     ASSERT_EQ(lines.size(), 1u) << bridge.Stderr();
     EXPECT_NE(lines[0].find("/dev/no-such-sensor: No such file or directory"), std::string::npos);
     EXPECT_NE(lines[0].find(variable), std::string::npos);

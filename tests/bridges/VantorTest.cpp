@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/system/system_error.hpp>
+
 #include <cstdlib>
 #include <fstream>
+#include <future>
 
 namespace
 {
@@ -34,17 +37,17 @@ protected:
 TEST_F(VantorTest, WorkedExamplePublishesAndPrintsTheFourFieldsInOrder)
 {
     const std::string printed = Feed(kWorkedExample);
-    EXPECT_EQ(app.published, Position("4807.038", "01131.000", "E", "N"));
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
     EXPECT_EQ(printed, "4807.038\n01131.000\nE\nN\n");
 }
 
 TEST_F(VantorTest, OtherSentencesPublishTheLastValuesAgain)
 {
     Feed("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n");
-    EXPECT_EQ(app.published, Position("", "", "", ""));
+    EXPECT_EQ(app->published, Position("", "", "", ""));
     Feed(kWorkedExample);
     const std::string printed = Feed("$GPGSV,1,1,00*79\r\n");
-    EXPECT_EQ(app.published, Position("4807.038", "01131.000", "E", "N"));
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
     EXPECT_EQ(printed, "4807.038\n01131.000\nE\nN\n");
 }
 
@@ -96,6 +99,184 @@ TEST_F(VantorTest, CapturedSentencesGiveTheirPositionFields)
     EXPECT_EQ(parsed, 6);
 }
 
+const char kUbloxGga[] =
+    "$GNGGA,000941.00,4404.13387,N,12118.85628,W,1,12,1.01,1144.8,M,-21.4,M,,*4D\r\n";
+const char kNoFix[] = "$GPGGA,212607.891,,,,,0,00,,,M,0.0,M,,0000*56\r\n";
+
+BridgeSettings With(bool BridgeSettings::*flag, bool value = true)
+{
+    BridgeSettings settings;
+    settings.*flag = value;
+    return settings;
+}
+
+TEST_F(VantorTest, OtherTalkersCountOnlyWithAcceptAnyTalker)
+{
+    Feed(kUbloxGga);
+    EXPECT_EQ(app->published, Position("", "", "", ""));
+    Configure(With(&BridgeSettings::acceptAnyTalker));
+    const std::string printed = Feed(kUbloxGga);
+    EXPECT_EQ(app->published, Position("4404.13387", "12118.85628", "W", "N"));
+    EXPECT_EQ(printed, "4404.13387\n12118.85628\nW\nN\n");
+}
+
+TEST(VantorSentenceTest, AnyTalkerIsADollarTwoUpperCaseLettersAndGga)
+{
+    for (const char* line :
+         {"$GPGGA,1", "$GNGGA,1", "$GLGGA,1", "$GAGGA,1", "$GBGGA,1", "$BDGGA,1", "$GNGGA"})
+        EXPECT_TRUE(IsGgaSentence(line, true)) << line;
+    for (const char* line : {"$gnGGA,1", "$GNgga,1", "$G1GGA,1", "$GNGSA,1", "GNGGA,1", "$GGA,1",
+                             "$PGGA,1", "$GNGG", ""})
+        EXPECT_FALSE(IsGgaSentence(line, true)) << line;
+    EXPECT_FALSE(IsGgaSentence(kUbloxGga, false));
+}
+
+// A corrupted sentence, or one cut short (its end and checksum lost), gives
+// nothing with VerifyChecksum: the last good position is published again.
+TEST_F(VantorTest, VerifyChecksumRejectsCorruptedAndCutSentences)
+{
+    Configure(With(&BridgeSettings::verifyChecksum));
+    testing::internal::CaptureStderr();
+    Feed(kWorkedExample);
+    Feed("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n");
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+    Feed("$GPGGA,123520,4807\r\n");
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+    Feed("$GPGSV,1,1,00*00\r\n"); // not a position: not counted
+    EXPECT_EQ(app->RejectedLines(), 2u);
+    // The first rejection is traced; the next waits for the minute to pass.
+    const std::string traces = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(serialtest::LinesWith(traces, "rejected").size(), 1u) << traces;
+}
+
+TEST_F(VantorTest, CutSentenceIsPublishedWithoutVerifyChecksum)
+{
+    Feed("$GPGGA,123519,4807.038,N,0113\r\n");
+    EXPECT_EQ(app->published, Position("4807.038", "0113\r\n", "0", "N"));
+}
+
+TEST_F(VantorTest, RequireFixIgnoresSentencesWithoutAFix)
+{
+    Configure(With(&BridgeSettings::requireFix));
+    Feed(kWorkedExample);
+    Feed(kNoFix);
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+}
+
+TEST(VantorSentenceTest, FixQualityMustBeThereAndNotZero)
+{
+    EXPECT_TRUE(GgaHasFix(kWorkedExample));
+    EXPECT_TRUE(GgaHasFix("$GPGGA,1,2,N,3,E,6*00\r\n"));
+    EXPECT_FALSE(GgaHasFix(kNoFix));
+    EXPECT_FALSE(GgaHasFix("$GPGGA,,,,,,,,,,M,,M,,*66\r\n"));
+    EXPECT_FALSE(GgaHasFix("$GPGGA,123519,4807.038,N,01131.000,E\r\n"));
+    EXPECT_FALSE(GgaHasFix("$GPGGA,123519,4807.038,N,01131.000,E,*47\r\n"));
+}
+
+TEST_F(VantorTest, WithoutPublishEveryLineOnlyGgaSentencesPublishAndEcho)
+{
+    Configure(With(&BridgeSettings::publishEveryLine, false));
+    EXPECT_EQ(Feed("$GPGSV,1,1,00*79\r\n"), "");
+    EXPECT_TRUE(app->published.empty());
+    EXPECT_EQ(Feed(kWorkedExample), "4807.038\n01131.000\nE\nN\n");
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+}
+
+TEST_F(VantorTest, WithoutEchoNothingIsPrinted)
+{
+    Configure(With(&BridgeSettings::echo, false));
+    EXPECT_EQ(Feed(kWorkedExample), "");
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+}
+
+// Every line of every capture, fed with no settings, publishes what the
+// application built from the previous release published for it (pinned as
+// a count and a digest of every published name and value).
+TEST_F(VantorTest, NoSettingsPublishWhatThePreviousReleaseDid)
+{
+    const std::vector<std::pair<std::string, std::string>> pinned = {
+        {"bundg_zeus_9.nmea", "19996 10357249120356883116"},
+        {"ch-4711.nmea", "300 10723447694287911322"},
+        {"hemi.nmea", "3012 7257343701642369491"},
+        {"motorola-t805.nmea", "200 10463648379948641797"},
+        {"telit-he910.nmea", "6232 11112421960333956907"},
+        {"ublox-8.nmea", "4032 15280684408431410149"},
+        {"venus634lp.nmea", "204 8442889454586421455"}};
+    for (const auto& [name, digest] : pinned)
+    {
+        std::ifstream in(std::string(MOOS_SHARED_DIR) + "/captures/nmea/" + name, std::ios::binary);
+        if (!in)
+            GTEST_SKIP() << "capture " << name << " is not there";
+        Configure({}); // each capture from a fresh start
+        EXPECT_EQ(bridgetest::DigestOfFeeding(*app, in), digest) << name;
+    }
+}
+
+// The shared layer's waiting, shown on the GPS bridge.
+TEST_F(VantorTest, SilencePastDataTimeoutRaisesTheErrorUntilALineComes)
+{
+    BridgeSettings settings;
+    settings.dataTimeout = 0.2;
+    Configure(settings);
+    ASSERT_TRUE(serialtest::WaitFor(
+        [&]
+        {
+            app->Iterate();
+            return !app->AppError().empty();
+        }));
+    EXPECT_EQ(app->AppError(), "no data from " + pty.farEndPath() + " for 0.2 s");
+    EXPECT_TRUE(app->published.empty());
+    Feed(kWorkedExample);
+    EXPECT_EQ(app->AppError(), "");
+    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+}
+
+TEST_F(VantorTest, LostDeviceWithReopenDeviceKeepsTheLoopAndRaisesTheError)
+{
+    Configure(With(&BridgeSettings::reopenDevice));
+    pty.close();
+    EXPECT_TRUE(app->Iterate());
+    EXPECT_TRUE(app->ReadError().empty());
+    EXPECT_FALSE(app->QuitWasRequested());
+    EXPECT_EQ(app->AppError().rfind("lost serial device " + pty.farEndPath(), 0), 0u)
+        << app->AppError();
+    EXPECT_TRUE(app->Iterate()); // waits for the next try, which fails again
+    EXPECT_FALSE(app->QuitWasRequested());
+}
+
+TEST(VantorDeviceTest, MissingDeviceThrowsUnlessReopenDeviceWaitsForIt)
+{
+    BridgeSettings settings;
+    settings.serialPort = "/dev/no-such-receiver";
+    EXPECT_THROW(CSimulator app(settings), boost::system::system_error);
+    settings.reopenDevice = true;
+    bridgetest::Recording<CSimulator> app(settings);
+    EXPECT_EQ(app.AppError(),
+              "cannot open serial device /dev/no-such-receiver: No such file or directory");
+}
+
+TEST_F(VantorTest, SecondBridgeOnTheSameDeviceIsToldItIsInUse)
+{
+    try
+    {
+        CSimulator second(pty.farEndPath());
+        FAIL() << "the second bridge opened the device";
+    }
+    catch (const boost::system::system_error& e)
+    {
+        EXPECT_TRUE(SerialDeviceInUse(e.code())) << e.what();
+    }
+}
+
+// A stop request reaches an Iterate that waits on a silent device.
+TEST_F(VantorTest, QuitRequestEndsAWaitingIterate)
+{
+    auto pass = std::async(std::launch::async, [this] { return app->Iterate(); });
+    app->RequestQuit();
+    ASSERT_EQ(pass.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(app->published.empty());
+}
+
 TEST_F(VantorTest, FailedReadIsRecordedAndEndsTheLoop)
 {
     ExpectFailedReadEndsTheLoop();
@@ -104,10 +285,10 @@ TEST_F(VantorTest, FailedReadIsRecordedAndEndsTheLoop)
 TEST(VantorCommandLineTest, ArgumentsPickMissionFileAndProcessName)
 {
     const char* argv[] = {"Vantor", "a.moos", "GPS2", "extra"};
-    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 1, argv), "Mission.moos|Vantor");
-    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 2, argv), "a.moos|Vantor");
-    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 3, argv), "a.moos|GPS2");
-    EXPECT_EQ(bridgetest::Picked(ParseCommandLine, 4, argv), "Mission.moos|Vantor");
+    EXPECT_EQ(bridgetest::Picked(VantorProgram(), 1, argv), "Mission.moos|Vantor");
+    EXPECT_EQ(bridgetest::Picked(VantorProgram(), 2, argv), "a.moos|Vantor");
+    EXPECT_EQ(bridgetest::Picked(VantorProgram(), 3, argv), "a.moos|GPS2");
+    EXPECT_EQ(bridgetest::Picked(VantorProgram(), 4, argv), "Mission.moos|Vantor");
 }
 
 TEST(VantorCommandLineTest, DeviceVariableNamesAnotherDeviceUnlessEmpty)

@@ -232,8 +232,7 @@ TEST_P(BridgeTest, DeviceThatDisappearsEndsTheBridgeWithStatusOne)
     sensor->Stop();
 
     EXPECT_EQ(program->WaitExit(), 1);
-    EXPECT_TRUE(
-        HasLostDeviceLine(program->Stderr(), bridge().program, device, bridge().deviceVariable))
+    EXPECT_TRUE(HasLostDeviceLine(program->Stderr(), bridge().program, device))
         << program->Stderr();
 }
 

@@ -432,10 +432,10 @@ bool FeedInStep(ReplayFeed& feed, const LogCapture& log, const std::vector<std::
 }
 
 bool HasLostDeviceLine(const std::string& text, const std::string& program,
-                       const std::string& device, const std::string& variable)
+                       const std::string& device)
 {
     const std::string start = program + ": lost the serial device " + device + ": ";
-    const std::string end = " (set " + variable + " to read another device)";
+    const std::string end = " or set ReopenDevice = true to wait for the device";
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
         if (line.size() > start.size() + end.size() && line.rfind(start, 0) == 0 &&

@@ -217,10 +217,10 @@ bool FeedInStep(ReplayFeed& feed, const LogCapture& log, const std::vector<std::
                 const std::string& source, const std::string& key, std::size_t groupSize);
 
 // Whether text has the line a bridge prints when its device fails while it
-// reads: "<program>: lost the serial device <device>: <reason> (set
-// <variable> to read another device)".
+// reads: "<program>: lost the serial device <device>: <reason>; <what
+// happened>. <what to do>, or set ReopenDevice = true to wait for the device".
 bool HasLostDeviceLine(const std::string& text, const std::string& program,
-                       const std::string& device, const std::string& variable);
+                       const std::string& device);
 
 // The lines of a capture file, each with its CR LF.
 std::vector<std::string> ReadCaptureLines(const std::filesystem::path& path);

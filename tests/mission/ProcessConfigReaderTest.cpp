@@ -1,4 +1,5 @@
 #include "MOOSLIB/ProcessConfigReader.h"
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -90,9 +91,23 @@ TEST_F(ProcessConfigTest, WholeNumberFormsReadAnyTextAndNeverWrap)
     EXPECT_EQ(nValue, 0);
     EXPECT_TRUE(m_Reader.GetConfigurationParam("big", nValue));
     EXPECT_EQ(nValue, INT_MAX);
-    unsigned int nUnsigned = 7;
-    EXPECT_TRUE(m_Reader.GetConfigurationParam("neg", nUnsigned));
-    EXPECT_EQ(nUnsigned, 0U) << "a negative value must not become a huge one";
+}
+
+TEST_F(ProcessConfigTest, UnsignedFormReadsTheTextAsNameValueListsDo)
+{
+    ASSERT_TRUE(OpenBlock("neg = -1\nbig = 99999999999\nsmall = 12\n"));
+    for (char const* sName : {"neg", "big", "small"})
+    {
+        std::string sText;
+        ASSERT_TRUE(m_Reader.GetConfigurationParam(sName, sText));
+        unsigned int nFromBlock = 7, nFromList = 8;
+        EXPECT_TRUE(m_Reader.GetConfigurationParam(sName, nFromBlock));
+        EXPECT_TRUE(MOOSValFromString(nFromList, "x=" + sText, "x"));
+        EXPECT_EQ(nFromBlock, nFromList) << sName;
+    }
+    unsigned int nValue = 0;
+    m_Reader.GetConfigurationParam("neg", nValue);
+    EXPECT_EQ(nValue, UINT_MAX);
 }
 
 TEST_F(ProcessConfigTest, FlagFormReadsTrueAndPositiveNumbers)

@@ -182,6 +182,23 @@ TEST_F(ValueFromStringTest, UnsignedWrapsMinusOneToTheLargestValue)
     EXPECT_EQ(n, 5u);
 }
 
+TEST_F(ValueFromStringTest, WholeNumbersBeyondTheRangeClampInsteadOfWrapping)
+{
+    int n = 0;
+    EXPECT_TRUE(Read(n, "x=99999999999", "x"));
+    EXPECT_EQ(n, INT_MAX);
+    EXPECT_TRUE(Read(n, "x=-99999999999", "x"));
+    EXPECT_EQ(n, INT_MIN);
+    unsigned int u = 0;
+    EXPECT_TRUE(Read(u, "x=4294967297", "x"));
+    EXPECT_EQ(u, static_cast<unsigned int>(INT_MAX)) << "not wrapped round to 1";
+    long l = 0;
+    EXPECT_TRUE(Read(l, "x=99999999999999999999999", "x"));
+    EXPECT_EQ(l, LONG_MAX);
+    EXPECT_TRUE(Read(l, "x=-99999999999999999999999", "x"));
+    EXPECT_EQ(l, LONG_MIN);
+}
+
 TEST_F(ValueFromStringTest, LongLongNeedsAWholeNumberToBeRead)
 {
     long long n = 9;

@@ -79,6 +79,38 @@ TEST_F(MOOSThreadTest, SecondStartWhileRunningIsRefused)
     EXPECT_FALSE(m_Thread.IsThreadRunning());
 }
 
+TEST_F(MOOSThreadTest, TwoCallersStartingAtOnceRunTheCallbackOnce)
+{
+    for (int nTry = 0; nTry < 200; ++nTry)
+    {
+        Body Once; // held inside its callback until both Starts have returned
+        CMOOSThread Thread;
+        ASSERT_TRUE(Thread.Initialise(&Body::Run, &Once));
+        std::atomic<int> nReady{0};
+        std::atomic<int> nReturned{0};
+        std::atomic<int> nStarted{0};
+        auto Starter = [&]
+        {
+            ++nReady;
+            while (nReady < 2)
+            {
+            }
+            nStarted += Thread.Start();
+            ++nReturned;
+        };
+        std::thread First(Starter), Second(Starter);
+        // Bounded: a Start that waits for the running callback must not hang
+        // the test.
+        WaitFor([&] { return nReturned == 2; }, 2.0);
+        Once.bRelease = true;
+        First.join();
+        Second.join();
+        Thread.Stop();
+        ASSERT_EQ(Once.nRuns, 1) << "try " << nTry;
+        ASSERT_EQ(nStarted, 1) << "try " << nTry;
+    }
+}
+
 TEST_F(MOOSThreadTest, StopWithoutStartDoesNothing)
 {
     EXPECT_TRUE(m_Thread.Stop());

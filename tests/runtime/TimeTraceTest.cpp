@@ -135,26 +135,67 @@ TEST_F(TimeBaseTest, NegativePauseReturnsAtOnce)
 namespace
 {
 void IgnoreSignal(int) {}
+
+// Runs a pause on a thread of its own and, once it has slept for
+// nAwakeAfterMS, interrupts it with a caught signal until it returns.
+// Answers whether the pause was still sleeping when the signals began, and
+// how long it slept in all.
+class InterruptedPause
+{
+public:
+    InterruptedPause(int nMS, int nAwakeAfterMS)
+    {
+        struct sigaction Action;
+        std::memset(&Action, 0, sizeof(Action));
+        Action.sa_handler = IgnoreSignal; // no SA_RESTART: the sleep sees EINTR
+        sigaction(SIGUSR1, &Action, &m_Previous);
+        const auto Start = std::chrono::steady_clock::now();
+        std::thread Sleeper(
+            [&]
+            {
+                MOOSPause(nMS, true);
+                m_bDone = true;
+            });
+        std::this_thread::sleep_for(std::chrono::milliseconds(nAwakeAfterMS));
+        m_bSleptThrough = !m_bDone;
+        while (!m_bDone)
+        {
+            pthread_kill(Sleeper.native_handle(), SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        Sleeper.join();
+        m_nElapsedMS = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - Start)
+                           .count();
+    }
+    ~InterruptedPause() { sigaction(SIGUSR1, &m_Previous, nullptr); }
+
+    std::atomic<bool> m_bDone{false};
+    bool m_bSleptThrough = false;
+    long m_nElapsedMS = 0;
+
+private:
+    struct sigaction m_Previous;
+};
 } // namespace
 
-TEST_F(TimeBaseTest, PauseIsResumedAfterASignal)
+TEST_F(TimeBaseTest, PauseInterruptedByASignalEndsEarly)
 {
-    struct sigaction Action;
-    std::memset(&Action, 0, sizeof(Action));
-    Action.sa_handler = IgnoreSignal; // no SA_RESTART: the sleep sees EINTR
-    struct sigaction Previous;
-    ASSERT_EQ(sigaction(SIGUSR1, &Action, &Previous), 0);
-    pthread_t hSleeper = pthread_self();
-    std::thread Interrupter(
-        [hSleeper]
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            pthread_kill(hSleeper, SIGUSR1);
-        });
-    long nElapsed = PauseMS(300, false);
-    Interrupter.join();
-    sigaction(SIGUSR1, &Previous, nullptr);
-    EXPECT_GE(nElapsed, 295);
+    InterruptedPause Pause(5000, 100);
+    EXPECT_TRUE(Pause.m_bSleptThrough);
+    EXPECT_LT(Pause.m_nElapsedMS, 2500);
+}
+
+TEST_F(TimeBaseTest, WarpBelowOneMakesALongPauseLonger)
+{
+    // 2e9 ms at warp 0.5 is 4e9 ms, beyond an int: it must not wrap into a
+    // pause that returns at once.
+    ASSERT_TRUE(SetMOOSTimeWarp(0.5));
+    InterruptedPause Pause(2000000000, 300);
+    EXPECT_TRUE(Pause.m_bSleptThrough);
+    ASSERT_TRUE(SetMOOSTimeWarp(1e-9));
+    InterruptedPause Longest(2000000000, 300);
+    EXPECT_TRUE(Longest.m_bSleptThrough);
 }
 
 TEST_F(TimeBaseTest, PlayBackBannerIsPrintedWhenSwitchedOn)

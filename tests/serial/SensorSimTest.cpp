@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/regex.hpp>
+#include <boost/system/system_error.hpp>
 #include <cstdio>
 
 namespace
@@ -52,6 +53,34 @@ TEST(SensorLinesTest, GpsBurstsStartWithoutFixThenCarryAPosition)
             EXPECT_TRUE(boost::regex_match(latitude, boost::regex("48\\d\\d\\.\\d{4}")))
                 << latitude;
     }
+}
+
+TEST(SensorLinesTest, TalkerNamesEverySentenceAndTheChecksumsFollowIt)
+{
+    GpsReceiver receiver(1, "GN");
+    const auto now = std::chrono::system_clock::now();
+    for (int burst = 0; burst < 2; ++burst)
+        for (const std::string& sentence : receiver.NextBurst(burst, now))
+        {
+            EXPECT_EQ(sentence.compare(0, 3, "$GN"), 0) << sentence;
+            EXPECT_TRUE(HasValidChecksum(sentence)) << sentence;
+        }
+}
+
+TEST(SensorLinesTest, WrongChecksumKeepsTheTextAndNeverMatches)
+{
+    const std::string good = WithChecksum("GPGGA,1,2");
+    const std::string bad = WithWrongChecksum(good);
+    EXPECT_FALSE(HasValidChecksum(bad)) << bad;
+    EXPECT_EQ(bad.substr(0, bad.size() - 2), good.substr(0, good.size() - 2));
+    // A line whose checksum was already wrong still gets a wrong one, and a
+    // line without one gets one.
+    EXPECT_FALSE(HasValidChecksum(WithWrongChecksum("$GPGGA,x*00")));
+    EXPECT_FALSE(HasValidChecksum(WithWrongChecksum("$GPGGA,x*")));
+    const std::string added = WithWrongChecksum("$GPGGA,no,sum");
+    EXPECT_EQ(added.compare(0, 14, "$GPGGA,no,sum*"), 0) << added;
+    EXPECT_EQ(added.size(), 16u);
+    EXPECT_FALSE(HasValidChecksum(added));
 }
 
 TEST(SensorLinesTest, GpsPositionMovesAlongTheTrack)
@@ -115,6 +144,23 @@ TEST_F(SensorSimOptionsTest, ModeAndSettingsAreTaken)
     EXPECT_EQ(options.baud, 4800u);
 }
 
+TEST_F(SensorSimOptionsTest, FaultsOfARealSensorAreTaken)
+{
+    ASSERT_TRUE(Parse({"--gps", "--talker", "GN", "--corrupt", "7", "--pause-after", "1.5",
+                       "--pause-for", "2", "--unplug-after", "0", "--replug-after", "0.25"}))
+        << error;
+    EXPECT_EQ(options.talker, "GN");
+    EXPECT_EQ(options.corruptEvery, 7);
+    EXPECT_DOUBLE_EQ(options.pauseAfter, 1.5);
+    EXPECT_DOUBLE_EQ(options.pauseFor, 2.0);
+    EXPECT_DOUBLE_EQ(options.unplugAfter, 0.0);
+    EXPECT_DOUBLE_EQ(options.replugAfter, 0.25);
+    const std::string usage = SensorSimUsage();
+    for (const char* option : {"--talker XX", "--corrupt N", "--pause-after S", "--pause-for S",
+                               "--unplug-after S", "--replug-after S"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
 TEST_F(SensorSimOptionsTest, BadCommandLinesAreRefusedWithAReason)
 {
     for (const std::vector<std::string>& args :
@@ -125,7 +171,15 @@ TEST_F(SensorSimOptionsTest, BadCommandLinesAreRefusedWithAReason)
                                                {"--gps", "--rate", "0"},
                                                {"--gps", "--rate", "fast"},
                                                {"--compass", "--start-delay", "12x"},
-                                               {"--gps", "--frobnicate"}})
+                                               {"--gps", "--frobnicate"},
+                                               {"--gps", "--talker", "gn"},
+                                               {"--gps", "--talker", "GNS"},
+                                               {"--compass", "--talker", "GN"},
+                                               {"--gps", "--corrupt", "0"},
+                                               {"--gps", "--pause-after", "-1"},
+                                               {"--gps", "--pause-for", "1"},
+                                               {"--gps", "--unplug-after", "inf"},
+                                               {"--gps", "--replug-after", "1"}})
     {
         EXPECT_FALSE(Parse(args)) << ::testing::PrintToString(args);
         EXPECT_FALSE(error.empty());
@@ -203,5 +257,80 @@ TEST_F(SensorSimProgramTest, NobodyReadingMakesItDropLinesInsteadOfHanging)
     const std::vector<std::string> summary = serialtest::LinesWith(sim->Stderr(), "dropped");
     ASSERT_EQ(summary.size(), 1u);
     EXPECT_EQ(summary[0].find(" 0 dropped"), std::string::npos) << summary[0];
+}
+TEST_F(SensorSimProgramTest, TalkerAndCorruptionReachTheReaderWithEveryOtherChecksumRight)
+{
+    auto sim = Start(
+        {"--gps", "--fast", "--count", "2", "--no-fix", "0", "--talker", "GN", "--corrupt", "3"});
+    SimpleSerial device(sim->FirstLine(), 19200);
+    const std::vector<std::string> lines = ReadLines(device, 2 * 4);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+    {
+        EXPECT_EQ(lines[i].compare(0, 3, "$GN"), 0) << lines[i];
+        const bool corrupted = (i + 1) % 3 == 0;
+        EXPECT_EQ(HasValidChecksum(lines[i].substr(0, lines[i].size() - 2)), !corrupted)
+            << lines[i];
+    }
+    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(
+        serialtest::LinesWith(sim->Stderr(), "8 lines written (2 $GNGGA sentences, 2 with a wrong")
+            .size(),
+        1u)
+        << sim->Stderr();
+}
+
+TEST_F(SensorSimProgramTest, PausedSensorGoesQuietForItsTimeAndCarriesOn)
+{
+    using namespace std::chrono;
+    auto sim = Start({"--compass", "--rate", "50", "--pause-after", "0.2", "--pause-for", "1.5"});
+    SimpleSerial device(sim->FirstLine(), 19200);
+    std::string line;
+    ASSERT_TRUE(device.readLine(line, seconds(5)));
+    auto last = steady_clock::now();
+    steady_clock::duration longestGap{};
+    while (longestGap < seconds(1))
+    {
+        ASSERT_TRUE(device.readLine(line, seconds(5))) << "the sensor did not carry on";
+        longestGap = std::max(longestGap, steady_clock::now() - last);
+        last = steady_clock::now();
+    }
+    EXPECT_EQ(line.compare(0, 2, "$C"), 0);
+    EXPECT_LT(longestGap, seconds(4));
+    EXPECT_EQ(sim->LinesWithOnStderr("SensorSim: quiet").size(), 1u);
+}
+
+TEST_F(SensorSimProgramTest, UnpluggedDeviceComesBackBehindTheSameLink)
+{
+    serialtest::TempDir dir;
+    const std::string link = (dir.Path() / "ttyUSB0").string();
+    auto sim = Start({"--compass", "--rate", "50", "--link", link, "--unplug-after", "0.2",
+                      "--replug-after", "0.5"});
+    const std::string first = sim->FirstLine();
+    SimpleSerial device(link, 19200);
+    std::string line;
+    ASSERT_TRUE(device.readLine(line, std::chrono::seconds(5)));
+    try
+    {
+        while (device.readLine(line, std::chrono::seconds(5)))
+        {
+        }
+        FAIL() << "the device was not pulled out";
+    }
+    catch (const boost::system::system_error&)
+    {
+    }
+    device.close();
+    ASSERT_TRUE(serialtest::WaitFor([&] { return device.tryOpen(); }))
+        << device.openError().message();
+    ASSERT_TRUE(device.readLine(line, std::chrono::seconds(5)));
+    EXPECT_EQ(line.compare(0, 2, "$C"), 0);
+    // The new pseudo-terminal (which may get the number of the old one) is
+    // announced on standard output.
+    const std::vector<std::string> paths = serialtest::LinesWith(sim->Stdout(), "/dev/");
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], first);
+    sim->Signal(SIGTERM);
+    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(sim->LinesWithOnStderr("plugged in again").size(), 1u);
 }
 } // namespace

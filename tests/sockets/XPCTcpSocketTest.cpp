@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 using namespace sockettest;
 
@@ -386,6 +387,26 @@ TEST_F(XPCTcpServerTest, AcceptCutsThePeerNameToTheBuffer)
     ASSERT_TRUE(accepted);
     EXPECT_EQ(std::strlen(host), 3u);
     EXPECT_EQ(host[4], '#');
+}
+
+TEST_F(XPCTcpServerTest, ShortDescriptorIsWrappedNotTakenForAPort)
+{
+    static_assert(!std::is_constructible<XPCTcpSocket, int>::value,
+                  "a plain int must not silently pick the port or the descriptor meaning");
+    auto client = Dial();
+    ASSERT_TRUE(WaitReady(server_.iGetSocketFd(), POLLIN));
+    const int fd = ::accept(server_.iGetSocketFd(), nullptr, nullptr);
+    ASSERT_GE(fd, 0);
+    ASSERT_LT(fd, 32768);
+    {
+        XPCTcpSocket wrapped(static_cast<short>(fd));
+        EXPECT_EQ(wrapped.iGetSocketFd(), fd);
+        EXPECT_EQ(wrapped.iSendMessage("hi", 2), 2);
+        char buffer[4] = {};
+        EXPECT_EQ(client->iRecieveMessage(buffer, sizeof(buffer)), 2);
+        EXPECT_STREQ(buffer, "hi");
+    }
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the wrapped descriptor stays open";
 }
 
 TEST_F(XPCTcpServerTest, BindingAnInterfaceOrPortTakenIsRefused)

@@ -64,11 +64,11 @@ double Tenths(double value)
 
 std::vector<std::string> NoFixBurst(const UtcStamp& at)
 {
-    return {WithChecksum("GPGGA," + at.time + ",,,,,0,00,99.99,,,,,,"),
-            WithChecksum("GPGSA,A,1,,,,,,,,,,,,,99.99,99.99,99.99"), WithChecksum("GPGSV,1,1,00"),
-            WithChecksum("GPRMC," + at.time + ",V,,,,,,," + at.date + ",,,N")};
+    return {"GGA," + at.time + ",,,,,0,00,99.99,,,,,,", "GSA,A,1,,,,,,,,,,,,,99.99,99.99,99.99",
+            "GSV,1,1,00", "RMC," + at.time + ",V,,,,,,," + at.date + ",,,N"};
 }
 
+// The sentences' bodies without their talker.
 std::vector<std::string> FixBurst(const UtcStamp& at, double elapsed)
 {
     const double angle = kSpeedMps / kTrackRadiusM * elapsed;
@@ -82,32 +82,45 @@ std::vector<std::string> FixBurst(const UtcStamp& at, double elapsed)
     const double course =
         std::fmod(std::atan2(-std::sin(angle), std::cos(angle)) * 180.0 / kPi + 360.0, 360.0);
     const std::string position = DegreesMinutes(lat, 2) + ",N," + DegreesMinutes(lon, 3) + ",E";
-    return {WithChecksum("GPGGA," + at.time + "," + position + ",1,04,0.9,545.4,M,46.9,M,,"),
-            WithChecksum("GPGSA,A,3,04,05,09,12,,,,,,,,,1.8,0.9,1.5"),
-            WithChecksum("GPGSV,1,1,04,04,45,123,42,05,30,078,40,09,62,301,45,12,15,210,35"),
-            WithChecksum(Format("GPRMC,%s,A,%s,%.2f,%.1f,%s,,,A", at.time.c_str(), position.c_str(),
-                                kSpeedMps * kKnotsPerMps, Tenths(course), at.date.c_str()))};
+    return {"GGA," + at.time + "," + position + ",1,04,0.9,545.4,M,46.9,M,,",
+            "GSA,A,3,04,05,09,12,,,,,,,,,1.8,0.9,1.5",
+            "GSV,1,1,04,04,45,123,42,05,30,078,40,09,62,301,45,12,15,210,35",
+            Format("RMC,%s,A,%s,%.2f,%.1f,%s,,,A", at.time.c_str(), position.c_str(),
+                   kSpeedMps * kKnotsPerMps, Tenths(course), at.date.c_str())};
+}
+
+unsigned char XorOf(const std::string& text)
+{
+    unsigned char sum = 0;
+    for (const char c : text)
+        sum ^= static_cast<unsigned char>(c);
+    return sum;
 }
 } // namespace
 
 std::string WithChecksum(const std::string& body)
 {
-    unsigned char sum = 0;
-    for (const char c : body)
-        sum ^= static_cast<unsigned char>(c);
-    return "$" + body + Format("*%02X", sum);
+    return "$" + body + Format("*%02X", XorOf(body));
+}
+
+std::string WithWrongChecksum(const std::string& line)
+{
+    const std::size_t star = line.rfind('*');
+    const std::string kept = line.substr(0, star);
+    const std::size_t from = !kept.empty() && kept[0] == '$' ? 1 : 0;
+    // Every bit flipped: never the right sum, whatever the line held before.
+    return kept + Format("*%02X", XorOf(kept.substr(from)) ^ 0xFFu);
 }
 
 std::vector<std::string> GpsReceiver::NextBurst(double elapsed,
                                                 std::chrono::system_clock::time_point utc)
 {
     const UtcStamp at = Stamp(utc);
-    if (noFixLeft > 0)
-    {
-        --noFixLeft;
-        return NoFixBurst(at);
-    }
-    return FixBurst(at, elapsed);
+    std::vector<std::string> sentences = noFixLeft > 0 ? NoFixBurst(at) : FixBurst(at, elapsed);
+    noFixLeft -= noFixLeft > 0;
+    for (std::string& sentence : sentences)
+        sentence = WithChecksum(talkerId + sentence);
+    return sentences;
 }
 
 std::string CompassSensor::NextLine(double elapsed) const

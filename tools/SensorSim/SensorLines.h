@@ -1,7 +1,7 @@
 // The lines the simulated sensors send, without their CR LF.
 //
 // GpsReceiver makes the once-a-second burst of a GPS receiver: GGA, GSA, GSV
-// and RMC sentences (four lines) with valid checksums, the position going round a
+// and RMC sentences (four lines) of one talker with valid checksums, the position going round a
 // circle of 200 m at 4 m/s; the first bursts have no fix (empty position
 // fields), as after a cold start. CompassSensor makes "$C<heading>P<pitch>
 // R<roll>T<temp>*<checksum>" lines, the heading turning at 0.5 degrees per
@@ -15,16 +15,26 @@
 #include <chrono>
 #include <istream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // "$" + body + "*" + the two hex digits of the XOR of the body's characters.
 std::string WithChecksum(const std::string& body);
 
+// line with a checksum that does not match it: the text between a leading
+// "$" and the last "*" is kept and the two hex digits after that "*" are
+// replaced (or "*" and two digits appended when the line has no "*").
+std::string WithWrongChecksum(const std::string& line);
+
 class GpsReceiver
 {
 public:
-    // The first noFixBursts bursts report no fix.
-    explicit GpsReceiver(int noFixBursts) : noFixLeft(noFixBursts) {}
+    // The first noFixBursts bursts report no fix; talker is the two letters
+    // after the "$" of every sentence ("GP", "GN"...).
+    explicit GpsReceiver(int noFixBursts, std::string talker = "GP")
+        : noFixLeft(noFixBursts), talkerId(std::move(talker))
+    {
+    }
 
     // The sentences of one burst, at elapsed seconds since the start, stamped
     // with the UTC time utc.
@@ -32,6 +42,7 @@ public:
 
 private:
     int noFixLeft;
+    std::string talkerId;
 };
 
 class CompassSensor

@@ -1,5 +1,6 @@
 #include "SensorSimOptions.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -17,14 +18,28 @@ bool ParseWhole(const std::string& text, long low, long high, long& value)
     return true;
 }
 
-bool ParsePositive(const std::string& text, double& value)
+// A finite number within [low, high], or above low when low is excluded.
+bool ParseReal(const std::string& text, double low, bool lowIncluded, double high, double& value)
 {
     char* end = nullptr;
     const double parsed = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(parsed) || parsed <= 0.0)
+    if (text.empty() || *end != '\0' || !std::isfinite(parsed) || parsed < low ||
+        (parsed == low && !lowIncluded) || parsed > high)
         return false;
     value = parsed;
     return true;
+}
+
+// Seconds for the timed options: up to about eleven days.
+bool ParseSeconds(const std::string& text, double& value)
+{
+    return ParseReal(text, 0.0, true, 1e6, value);
+}
+
+bool IsTalker(const std::string& text)
+{
+    return text.size() == 2 && std::isupper(static_cast<unsigned char>(text[0])) &&
+           std::isupper(static_cast<unsigned char>(text[1]));
 }
 
 bool SetMode(SensorSimOptions& options, SensorSimOptions::Mode mode, std::string& error)
@@ -52,7 +67,7 @@ bool TakeValue(const std::string& name, const std::string& value, SensorSimOptio
     if (name == "--count")
         ok = ParseWhole(value, 0, 1000000000L, options.count);
     else if (name == "--rate")
-        ok = ParsePositive(value, options.rate) && options.rate <= 100000.0;
+        ok = ParseReal(value, 0.0, false, 100000.0, options.rate);
     else if (name == "--baud")
     {
         ok = ParseWhole(value, 50, 4000000L, whole);
@@ -70,6 +85,21 @@ bool TakeValue(const std::string& name, const std::string& value, SensorSimOptio
         ok = !value.empty();
         options.link = value;
     }
+    else if (name == "--talker")
+    {
+        ok = IsTalker(value);
+        options.talker = ok ? value : options.talker;
+    }
+    else if (name == "--corrupt")
+        ok = ParseWhole(value, 1, 1000000000L, options.corruptEvery);
+    else if (name == "--pause-after")
+        ok = ParseSeconds(value, options.pauseAfter);
+    else if (name == "--pause-for")
+        ok = ParseSeconds(value, options.pauseFor);
+    else if (name == "--unplug-after")
+        ok = ParseSeconds(value, options.unplugAfter);
+    else if (name == "--replug-after")
+        ok = ParseSeconds(value, options.replugAfter);
     if (!ok)
         error = "bad value \"" + value + "\" for " + name;
     return ok;
@@ -77,8 +107,9 @@ bool TakeValue(const std::string& name, const std::string& value, SensorSimOptio
 
 bool IsValueOption(const std::string& name)
 {
-    for (const char* known :
-         {"--replay", "--count", "--rate", "--baud", "--no-fix", "--start-delay", "--link"})
+    for (const char* known : {"--replay", "--count", "--rate", "--baud", "--no-fix",
+                              "--start-delay", "--link", "--talker", "--corrupt", "--pause-after",
+                              "--pause-for", "--unplug-after", "--replug-after"})
         if (name == known)
             return true;
     return false;
@@ -125,12 +156,17 @@ bool ParseSensorSimOptions(const std::vector<std::string>& args, SensorSimOption
         if (!TakeValue(name, args[++i], options, error))
             return false;
     }
-    if (options.mode == SensorSimOptions::Mode::None && !options.help)
-    {
+    if (options.help)
+        return true;
+    if (options.mode == SensorSimOptions::Mode::None)
         error = "give one of --gps, --compass and --replay FILE";
-        return false;
-    }
-    return true;
+    else if (options.talker != "GP" && options.mode != SensorSimOptions::Mode::Gps)
+        error = "--talker applies to --gps only";
+    else if (options.pauseFor >= 0.0 && options.pauseAfter < 0.0)
+        error = "--pause-for needs --pause-after";
+    else if (options.replugAfter >= 0.0 && options.unplugAfter < 0.0)
+        error = "--replug-after needs --unplug-after";
+    return error.empty();
 }
 
 std::string SensorSimUsage()
@@ -159,10 +195,23 @@ std::string SensorSimUsage()
            "  --hold             when the lines are done, keep the device open until signalled\n"
            "  --link PATH        make a symbolic link PATH to the device (removed at exit;\n"
            "                     an existing symbolic link there is replaced)\n"
+           "  --talker XX        talker of the GPS sentences (default GP; GN makes $GNGGA)\n"
+           "  --corrupt N        give every Nth line a wrong checksum (one is added to a line\n"
+           "                     without); every other line keeps what it has\n"
+           "  --pause-after S    go quiet S seconds after the first line, as a receiver that\n"
+           "                     stops sending; the lines resume where they stopped\n"
+           "  --pause-for S      stay quiet S seconds (default: until stopped)\n"
+           "  --unplug-after S   S seconds after the first line, close the pseudo-terminal\n"
+           "                     and remove the --link, as a USB adapter pulled out\n"
+           "  --replug-after S   S seconds later open a new pseudo-terminal, print its path\n"
+           "                     on a new line of standard output and point the --link at\n"
+           "                     it, as the adapter put back (default: stay unplugged)\n"
            "  --help             this text\n"
            "\n"
+           "Going quiet, unplugging and plugging in again are each told on standard error.\n"
            "At exit a summary goes to standard error: the lines written, the $GPGGA\n"
-           "sentences among them and the lines dropped. A line is dropped whole when the\n"
+           "sentences among them ($XXGGA with --talker), those with a wrong checksum\n"
+           "(with --corrupt) and the lines dropped. A line is dropped whole when the\n"
            "far end's buffer stays full for half a second (nobody reads the device);\n"
            "after a drop, lines are dropped at once until the reader takes bytes again.\n"
            "Before it ends by itself it gives the reader up to 2 s to take the last lines.\n"

@@ -33,6 +33,17 @@ struct SensorSimOptions
     long startDelayMs = 0;
     // Where to make a symbolic link to the device; empty for none.
     std::string link;
+    // Talker of the GPS sentences ("GN" makes "$GNGGA").
+    std::string talker = "GP";
+    // Every corruptEvery-th line gets a wrong checksum; 0 for none.
+    long corruptEvery = 0;
+    // Seconds after the first line at which the sensor goes quiet, and for
+    // how long; negative: never, and until stopped.
+    double pauseAfter = -1.0;
+    double pauseFor = -1.0;
+    // The same for pulling the device out and putting it back.
+    double unplugAfter = -1.0;
+    double replugAfter = -1.0;
     bool help = false;
 };
 

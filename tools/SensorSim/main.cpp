@@ -9,11 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 namespace
@@ -92,26 +94,75 @@ private:
     std::string target;
 };
 
+// The pseudo-terminal the sensor writes to, and the link to it, which can be
+// pulled out and put back as a USB adapter: a new device, the same link.
+class Device
+{
+public:
+    explicit Device(std::string linkPath) : link(std::move(linkPath)) { PlugIn(); }
+
+    // Opens a new pseudo-terminal, points the link at it and prints its path.
+    void PlugIn()
+    {
+        pty = std::make_unique<PseudoTerminal>();
+        ++plugs;
+        if (!link.empty())
+            linked = std::make_unique<DeviceLink>(link, pty->farEndPath());
+        std::cout << pty->farEndPath() << std::endl;
+    }
+    // Removes the link and hangs the pseudo-terminal up.
+    void PullOut()
+    {
+        linked.reset();
+        pty.reset();
+    }
+    PseudoTerminal& Pty() { return *pty; }
+    // How many pseudo-terminals have been plugged in so far.
+    unsigned Plugs() const { return plugs; }
+
+private:
+    std::string link;
+    unsigned plugs = 0;
+    std::unique_ptr<PseudoTerminal> pty;
+    std::unique_ptr<DeviceLink> linked;
+};
+
 struct Tally
 {
     std::size_t lines = 0;
     std::size_t gga = 0;
+    std::size_t corrupted = 0;
     std::size_t dropped = 0;
 };
 
 // Writes groups of lines with CR LF endings, one write per group, dropping
-// them while nobody reads (see the usage text).
+// them while nobody reads (see the usage text), and gives every Nth line a
+// wrong checksum when asked to.
 class LineWriter
 {
 public:
-    explicit LineWriter(PseudoTerminal& device) : pty(device) {}
-
-    void Write(const std::vector<std::string>& lines)
+    LineWriter(Device& target, const SensorSimOptions& options)
+        : device(target),
+          ggaLabel(options.mode == SensorSimOptions::Mode::Gps ? "$" + options.talker + "GGA"
+                                                               : "$GPGGA"),
+          corruptEvery(options.corruptEvery)
     {
+    }
+
+    void Write(std::vector<std::string> lines)
+    {
+        // A new device starts with an empty buffer and no cut line.
+        if (device.Plugs() != plugsSeen)
+        {
+            plugsSeen = device.Plugs();
+            stalled = lineCut = false;
+        }
+        const std::size_t corrupted = Corrupt(lines);
         std::string bytes = lineCut ? "\r\n" : "";
         for (const std::string& line : lines)
             bytes += line + "\r\n";
-        const auto result = pty.write(bytes, stalled ? std::chrono::milliseconds(0) : kRoomWait);
+        const auto result =
+            device.Pty().write(bytes, stalled ? std::chrono::milliseconds(0) : kRoomWait);
         stalled = result != PseudoTerminal::WriteResult::Written;
         // A cut line is ended by the next write, so it cannot swallow a whole one.
         lineCut = result == PseudoTerminal::WriteResult::Cut;
@@ -121,15 +172,35 @@ public:
             return;
         }
         tally.lines += lines.size();
+        tally.corrupted += corrupted;
         for (const std::string& line : lines)
-            tally.gga += line.compare(0, 6, "$GPGGA") == 0;
+            tally.gga += line.compare(0, ggaLabel.size(), ggaLabel) == 0;
     }
 
     const Tally& Count() const { return tally; }
+    const std::string& GgaLabel() const { return ggaLabel; }
 
 private:
-    PseudoTerminal& pty;
+    // Gives the lines that fall on the corruption count a wrong checksum;
+    // returns how many.
+    std::size_t Corrupt(std::vector<std::string>& lines)
+    {
+        std::size_t corrupted = 0;
+        for (std::string& line : lines)
+            if (corruptEvery > 0 && ++offered % corruptEvery == 0)
+            {
+                line = WithWrongChecksum(line);
+                ++corrupted;
+            }
+        return corrupted;
+    }
+
+    Device& device;
+    const std::string ggaLabel;
+    const long corruptEvery;
+    long offered = 0;
     Tally tally;
+    unsigned plugsSeen = 0;
     bool stalled = false;
     bool lineCut = false;
 };
@@ -151,7 +222,10 @@ Clock::duration Seconds(double s)
 class GpsSource : public LineSource
 {
 public:
-    GpsSource(int noFix, double rate) : receiver(noFix), period(1.0 / rate) {}
+    GpsSource(int noFix, const std::string& talker, double rate)
+        : receiver(noFix, talker), period(1.0 / rate)
+    {
+    }
     bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
     {
         lines = receiver.NextBurst(bursts++ * period, std::chrono::system_clock::now());
@@ -213,7 +287,8 @@ std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
     switch (options.mode)
     {
     case SensorSimOptions::Mode::Gps:
-        return std::make_unique<GpsSource>(options.noFix, options.rate > 0 ? options.rate : 1.0);
+        return std::make_unique<GpsSource>(options.noFix, options.talker,
+                                           options.rate > 0 ? options.rate : 1.0);
     case SensorSimOptions::Mode::Compass:
         return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0);
     default:
@@ -221,16 +296,74 @@ std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
     }
 }
 
-// Writes the source's lines on their schedule until it ends, the count is
-// reached or a stop signal arrives; true when it was not stopped.
-bool Pump(LineSource& source, const SensorSimOptions& options, LineWriter& writer,
+// A stretch in which the sensor sends nothing: it goes quiet, or its device
+// is pulled out (and put back after the stretch, when it ends).
+struct Outage
+{
+    Clock::duration after;                 // since the first line
+    std::optional<Clock::duration> length; // none: until stopped
+    bool unplug;
+};
+
+std::vector<Outage> Outages(const SensorSimOptions& options)
+{
+    std::vector<Outage> outages;
+    const auto add = [&](double after, double length, bool unplug)
+    {
+        if (after < 0.0)
+            return;
+        outages.push_back(
+            {Seconds(after), length < 0.0 ? std::nullopt : std::optional(Seconds(length)), unplug});
+    };
+    add(options.pauseAfter, options.pauseFor, false);
+    add(options.unplugAfter, options.replugAfter, true);
+    std::sort(outages.begin(), outages.end(),
+              [](const Outage& a, const Outage& b) { return a.after < b.after; });
+    return outages;
+}
+
+// Sends nothing for the outage's length; false when a stop signal came.
+bool SitOut(const Outage& outage, Device& device, StopSignals& signals)
+{
+    std::cerr << (outage.unplug ? "SensorSim: device unplugged" : "SensorSim: quiet") << std::endl;
+    if (outage.unplug)
+        device.PullOut();
+    if (!outage.length)
+    {
+        signals.WaitForever();
+        return false;
+    }
+    if (!signals.WaitUntil(Clock::now() + *outage.length))
+        return false;
+    if (outage.unplug)
+        device.PlugIn();
+    std::cerr << (outage.unplug ? "SensorSim: device plugged in again" : "SensorSim: sending again")
+              << std::endl;
+    return true;
+}
+
+// Writes the source's lines on their schedule, sitting out the outages,
+// until it ends, the count is reached or a stop signal arrives; true when
+// it was not stopped.
+bool Pump(LineSource& source, const SensorSimOptions& options, Device& device, LineWriter& writer,
           StopSignals& signals)
 {
-    auto due = Clock::now() + std::chrono::milliseconds(options.startDelayMs);
+    const auto start = Clock::now() + std::chrono::milliseconds(options.startDelayMs);
+    auto due = start;
+    const std::vector<Outage> outages = Outages(options);
+    auto outage = outages.begin();
     std::vector<std::string> lines;
     Clock::duration interval{};
     for (long groups = 0; options.count < 0 || groups < options.count; ++groups)
     {
+        const auto next = options.fast ? std::max(start, Clock::now()) : due;
+        if (outage != outages.end() && start + outage->after <= next)
+        {
+            if (!signals.WaitUntil(start + outage->after) || !SitOut(*outage++, device, signals))
+                return false;
+            // The sensor carries on from where it stopped, as of now.
+            due = Clock::now();
+        }
         if (!signals.WaitUntil(options.fast ? Clock::now() : due))
             return false;
         if (!source.Next(lines, interval))
@@ -262,23 +395,21 @@ int Simulate(const SensorSimOptions& options)
 {
     StopSignals signals;
     std::unique_ptr<LineSource> source = MakeSource(options);
-    PseudoTerminal pty;
-    std::unique_ptr<DeviceLink> link;
-    if (!options.link.empty())
-        link = std::make_unique<DeviceLink>(options.link, pty.farEndPath());
-    std::cout << pty.farEndPath() << std::endl;
-
-    LineWriter writer(pty);
-    if (Pump(*source, options, writer, signals))
+    Device device(options.link);
+    LineWriter writer(device, options);
+    if (Pump(*source, options, device, writer, signals))
     {
         if (options.hold)
             signals.WaitForever();
         else
-            LetReaderDrain(pty, signals);
+            LetReaderDrain(device.Pty(), signals);
     }
     const Tally& tally = writer.Count();
-    std::cerr << "SensorSim: " << tally.lines << " lines written (" << tally.gga
-              << " $GPGGA sentences), " << tally.dropped << " dropped" << std::endl;
+    std::cerr << "SensorSim: " << tally.lines << " lines written (" << tally.gga << " "
+              << writer.GgaLabel() << " sentences";
+    if (options.corruptEvery > 0)
+        std::cerr << ", " << tally.corrupted << " with a wrong checksum";
+    std::cerr << "), " << tally.dropped << " dropped" << std::endl;
     return 0;
 }
 } // namespace

@@ -194,7 +194,8 @@ void CMOOSApp::WaitForConnection()
         PauseUnlessQuit(50);
         waited += 50;
     }
-    PauseUnlessQuit(500);
+    if (!quitRequested)
+        PauseUnlessQuit(500);
 }
 
 void CMOOSApp::PrintBanner()
@@ -359,20 +360,21 @@ int CMOOSApp::PacingSleepMs(double elapsedMs, double freq)
 
 void CMOOSApp::PauseUnlessQuit(int ms)
 {
-    const int warped = static_cast<int>(ms / GetMOOSTimeWarp());
+    const int warped = ClampedMs(ms / GetMOOSTimeWarp());
     if (warped <= 0)
         return;
     std::unique_lock<std::mutex> lock(quitWakeLock);
+    const unsigned long seen = quitRequests;
     quitWake.wait_for(lock, std::chrono::milliseconds(warped),
-                      [this] { return quitRequested.load(); });
+                      [this, seen] { return quitRequests != seen; });
 }
 
 bool CMOOSApp::RequestQuit()
 {
     quitRequested = true;
     {
-        // Taking the lock orders the flag before a waiter's predicate check.
         std::lock_guard<std::mutex> lock(quitWakeLock);
+        ++quitRequests;
     }
     quitWake.notify_all();
     return true;
@@ -582,7 +584,7 @@ bool CMOOSApp::UpdateMOOSVariables(MOOSMSG_LIST& NewMail)
         CMOOSMsg msg;
         if (CMOOSCommClient::PeekMail(NewMail, var.GetSubscribeName(), msg, false, false) &&
             !msg.IsSkewed(now))
-            var.Set(msg);
+            var.UpdateFrom(msg);
     }
     return true;
 }
@@ -596,7 +598,10 @@ bool CMOOSApp::PublishFreshMOOSVariables()
         {
             if (!entry.second.IsFresh())
                 continue;
-            fresh.push_back(entry.second);
+            // A variable that is only subscribed has nothing to publish
+            // under: the empty name would reach the server as a variable.
+            if (!entry.second.GetPublishName().empty())
+                fresh.push_back(entry.second);
             entry.second.SetFresh(false);
         }
     }

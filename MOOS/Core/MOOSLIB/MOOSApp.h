@@ -23,8 +23,10 @@
 //    client's posting calls and RegisterMOOSVariables.
 //  - With UseMailCallBack, passes run on the comms client's thread instead
 //    and the calling thread only watches for a quit request.
-//  - RequestQuit may be called from any thread: it wakes the loop out of its
-//    pacing sleep, so Run returns at the end of the current pass.
+//  - RequestQuit may be called from any thread. Run returns once the current
+//    pass has ended, its pacing sleep included: a quit asked for by the pass
+//    itself (from Iterate, say) keeps the pass's rate to the end, while one
+//    asked for from elsewhere during the sleep wakes it.
 //  - The managed-variable table is guarded by a lock of its own, so
 //    registering from the connect hook is safe beside the loop. A pointer
 //    from GetMOOSVar is valid for the application's life but the variable
@@ -136,14 +138,19 @@ public:
     // Subscribes to every variable with a subscribe name; false when any
     // registration failed (the others are still made).
     bool RegisterMOOSVariables();
-    // Refreshes the variables from a batch of mail; skewed messages are ignored.
+    // Refreshes the variables from a batch of mail; skewed messages are
+    // ignored. A variable keeps its local name whatever the message's key.
     bool UpdateMOOSVariables(MOOSMSG_LIST& NewMail);
     // Publishes every fresh variable under its publish name and clears fresh.
+    // A variable without a publish name is never published (its fresh flag
+    // is cleared all the same).
     bool PublishFreshMOOSVariables();
     // False when there is no variable of that local name.
     bool SetMOOSVar(const std::string& name, double value, double time);
     bool SetMOOSVar(const std::string& name, const std::string& value, double time);
-    // Replaces the stored variable named var.GetName() by a fresh copy of var.
+    // Replaces the stored variable of local name var.GetName() by a fresh
+    // copy of var; false, changing nothing, when there is none. A copy taken
+    // from GetMOOSVar therefore always writes back into its own entry.
     bool SetMOOSVar(const CMOOSVariable& var);
     // The stored variable of that local name, or null.
     CMOOSVariable* GetMOOSVar(std::string name);
@@ -165,7 +172,8 @@ protected:
     // elapsedMs; 0 when the rest is 10 ms or less or freq is not positive.
     static int PacingSleepMs(double elapsedMs, double freq);
 
-    // MOOSPause with the warp applied, cut short by RequestQuit.
+    // MOOSPause with the warp applied, cut short by a RequestQuit made while
+    // it sleeps (a quit asked for before it began does not shorten it).
     void PauseUnlessQuit(int ms);
 
     CMOOSCommClient comms;
@@ -220,9 +228,11 @@ private:
 
     std::atomic<bool> commsStarted{false};
 
-    // Wakes PauseUnlessQuit when a quit is requested.
+    // Wakes PauseUnlessQuit when a quit is requested; quitRequests counts the
+    // requests, so a sleep can tell a new one from one made before it began.
     std::mutex quitWakeLock;
     std::condition_variable quitWake;
+    unsigned long quitRequests = 0; // guarded by quitWakeLock
 };
 
 // The comms client's callbacks; each takes the application as its parameter

@@ -1,10 +1,12 @@
 #include "MOOSLIB/MOOSFileReader.h"
 
 #include <algorithm>
-#include <climits>
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
@@ -23,9 +25,92 @@ bool BeginsWith(std::string const& sText, char const* sPrefix)
 {
     return sText.rfind(sPrefix, 0) == 0;
 }
+
+// A number for the calling thread's lifetime, never given to another thread.
+std::uint64_t ThreadLifeId()
+{
+    static std::atomic<std::uint64_t> NextId{1};
+    thread_local const std::uint64_t nId = NextId++;
+    return nId;
+}
 } // namespace
 
-CMOOSFileReader::CMOOSFileReader() : m_Lock(true), m_bVerbatimQuoting(true) {}
+class CMOOSFileReader::StreamTable
+{
+public:
+    // Each under the table's own lock.
+    StreamPtr Find(std::uint64_t nThread)
+    {
+        std::lock_guard<std::mutex> Guard(m_Lock);
+        auto Found = m_Streams.find(nThread);
+        return Found != m_Streams.end() ? Found->second : nullptr;
+    }
+    void Put(std::uint64_t nThread, StreamPtr pFile)
+    {
+        std::lock_guard<std::mutex> Guard(m_Lock);
+        m_Streams[nThread] = std::move(pFile);
+    }
+    void Erase(std::uint64_t nThread)
+    {
+        std::lock_guard<std::mutex> Guard(m_Lock);
+        m_Streams.erase(nThread);
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> Guard(m_Lock);
+        m_Streams.clear();
+    }
+
+    // Makes the calling thread release its stream in pTable when it ends,
+    // unless the table has gone by then.
+    static void ReleaseAtThreadExit(std::shared_ptr<StreamTable> const& pTable);
+
+private:
+    class Releaser;
+
+    std::mutex m_Lock;
+    std::map<std::uint64_t, StreamPtr> m_Streams;
+};
+
+// One per thread: the tables the thread holds a stream in.
+class CMOOSFileReader::StreamTable::Releaser
+{
+public:
+    void Watch(std::shared_ptr<StreamTable> const& pTable)
+    {
+        // Tables of readers that have gone are dropped here, so the list
+        // never outgrows the readers alive.
+        m_Tables.erase(std::remove_if(m_Tables.begin(), m_Tables.end(),
+                                      [](std::weak_ptr<StreamTable> const& pWatched)
+                                      { return pWatched.expired(); }),
+                       m_Tables.end());
+        for (std::weak_ptr<StreamTable> const& pWatched : m_Tables)
+            if (pWatched.lock() == pTable)
+                return;
+        m_Tables.push_back(pTable);
+    }
+    ~Releaser()
+    {
+        for (std::weak_ptr<StreamTable> const& pWatched : m_Tables)
+            if (std::shared_ptr<StreamTable> pTable = pWatched.lock())
+                pTable->Erase(m_nThread);
+    }
+
+private:
+    const std::uint64_t m_nThread = ThreadLifeId();
+    std::vector<std::weak_ptr<StreamTable>> m_Tables;
+};
+
+void CMOOSFileReader::StreamTable::ReleaseAtThreadExit(std::shared_ptr<StreamTable> const& pTable)
+{
+    thread_local Releaser ThisThread;
+    ThisThread.Watch(pTable);
+}
+
+CMOOSFileReader::CMOOSFileReader()
+    : m_Lock(true), m_pStreams(std::make_shared<StreamTable>()), m_bVerbatimQuoting(true)
+{
+}
 
 CMOOSFileReader::~CMOOSFileReader() = default;
 
@@ -34,7 +119,7 @@ bool CMOOSFileReader::SetFile(std::string const& sFile)
     {
         std::lock_guard<CMOOSLock> Guard(m_Lock);
         m_sFileName = sFile;
-        m_FileMap.clear();
+        m_pStreams->Clear();
         m_ShellVars.clear();
     }
     return IsOpen() && BuildLocalShellVars();
@@ -42,20 +127,20 @@ bool CMOOSFileReader::SetFile(std::string const& sFile)
 
 CMOOSFileReader::StreamPtr CMOOSFileReader::ThreadStream()
 {
+    const std::uint64_t nThread = ThreadLifeId();
     std::lock_guard<CMOOSLock> Guard(m_Lock);
-    StreamPtr& pEntry = m_FileMap[pthread_self()];
-    if (!pEntry)
-        pEntry = std::make_shared<std::ifstream>();
+    StreamPtr pFile = m_pStreams->Find(nThread);
+    if (pFile)
+        return pFile;
     // A directory opens like a file but reads as nothing; refuse it here so
     // that it is reported as a missing mission file.
-    if (!pEntry->is_open() && !m_sFileName.empty() && !IsDirectory(m_sFileName))
-        pEntry->open(m_sFileName);
-    StreamPtr pFile = pEntry;
-    if (!pFile->is_open())
-    {
-        m_FileMap.erase(pthread_self());
+    if (m_sFileName.empty() || IsDirectory(m_sFileName))
         return nullptr;
-    }
+    pFile = std::make_shared<std::ifstream>(m_sFileName);
+    if (!pFile->is_open())
+        return nullptr;
+    m_pStreams->Put(nThread, pFile);
+    StreamTable::ReleaseAtThreadExit(m_pStreams);
     return pFile;
 }
 
@@ -227,8 +312,7 @@ bool CMOOSFileReader::ToFlag(std::string const& sVal)
 
 int CMOOSFileReader::ToInt(std::string const& sVal)
 {
-    const long nVal = std::strtol(sVal.c_str(), nullptr, 10);
-    return static_cast<int>(std::clamp<long>(nVal, INT_MIN, INT_MAX));
+    return MOOSAtoiClamped(sVal);
 }
 
 bool CMOOSFileReader::GoTo(std::string sLine)
@@ -274,8 +358,11 @@ bool CMOOSFileReader::DoVariableExpansion(std::string& sVal)
     {
         sOut += sVal.substr(0, nStart);
         sVal.erase(0, nStart + 2);
-        // Without a closing "}" the whole rest of the line is the name.
-        sOut += ExpansionOf(MOOSChomp(sVal, "}", false));
+        // Without a closing "}" the whole rest of the line is the name. An
+        // empty name ("${}", or "${" at the end) expands to nothing, silently.
+        const std::string sName = MOOSChomp(sVal, "}", false);
+        if (!sName.empty())
+            sOut += ExpansionOf(sName);
     }
     sOut += sVal;
     sVal = sOut;
@@ -353,7 +440,7 @@ void CMOOSFileReader::EnableVerbatimQuoting(bool bEnable)
 void CMOOSFileReader::ClearFileMap()
 {
     std::lock_guard<CMOOSLock> Guard(m_Lock);
-    m_FileMap.clear();
+    m_pStreams->Clear();
 }
 
 std::string CMOOSFileReader::StoredFileName() const

@@ -25,9 +25,11 @@
 // for one).
 //
 // Threads: each thread that reads through one reader gets its own stream on
-// the file, so threads never move each other's read position. The stream
-// table, the file name and the definition table are guarded by the reader's
-// lock, so any thread may call any operation. A thread's stream is kept alive
+// the file, so threads never move each other's read position. A stream
+// belongs to one thread's lifetime: it is closed when its thread ends, and a
+// later thread always starts at the beginning of the file. The stream
+// table, the file name and the definition table are guarded by locks, so
+// any thread may call any operation. A thread's stream is kept alive
 // for the length of every operation that uses it, even when another thread
 // calls SetFile or ClearFileMap meanwhile; the raw pointer that GetFile hands
 // out, though, is only valid until the next SetFile, ClearFileMap or the
@@ -36,8 +38,6 @@
 // Ownership: the reader owns its lock and every stream of its table.
 #ifndef MOOSLIB_MOOSFILEREADER_H
 #define MOOSLIB_MOOSFILEREADER_H
-
-#include <pthread.h>
 
 #include <atomic>
 #include <fstream>
@@ -121,8 +121,10 @@ public:
 
     // Replaces every "${NAME}" in sVal by the file's definition of NAME, else
     // by the environment variable NAME. A name known to neither is traced and
-    // left in the line bare (without "${" and "}"). Inserted values are not
-    // expanded again, so a definition that refers to itself cannot grow.
+    // left in the line bare (without "${" and "}"). An empty name ("${}", or
+    // "${" ending the line) is removed without a trace; the rest of the line
+    // stays. Inserted values are not expanded again, so a definition that
+    // refers to itself cannot grow.
     bool DoVariableExpansion(std::string& sVal);
 
     // Writes a copy of the mission file to sCopyName in which each entry whose
@@ -169,11 +171,19 @@ private:
                                       std::map<std::string, std::string> const& Overloads);
     bool IsTheMissionFile(std::string const& sPath) const;
 
-    // Guards m_sFileName, m_ShellVars and m_FileMap.
+    // The streams of the threads that read through this reader, one per
+    // thread's lifetime: keyed by a number that no later thread is given
+    // again (unlike pthread_t), and shared with the threads themselves, so
+    // that a thread that ends releases its stream and descriptor at once,
+    // while the reader lives on. Has a lock of its own, taken after m_Lock.
+    class StreamTable;
+
+    // Guards m_sFileName and m_ShellVars, and makes each change of the stream
+    // table one step with the file name it belongs to.
     mutable CMOOSLock m_Lock;
     std::string m_sFileName;
     std::map<std::string, std::string> m_ShellVars;
-    std::map<pthread_t, StreamPtr> m_FileMap;
+    const std::shared_ptr<StreamTable> m_pStreams;
 
     std::atomic<bool> m_bVerbatimQuoting;
 };

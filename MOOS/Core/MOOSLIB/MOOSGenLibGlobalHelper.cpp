@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -28,6 +29,7 @@ std::atomic<bool> gbPlayBack{false};
 thread_local bool gbTraceInhibited = false;
 
 const double kMaxTimeWarp = 100.0;
+const double kLongestPauseMS = 1e15;
 
 const std::size_t kTraceBufferSize = 4096;
 const std::size_t kTraceMaxFormat = 2047;
@@ -133,17 +135,21 @@ bool IsMOOSPlayBack()
 
 void MOOSPause(int nMS, bool bApplyTimeWarping)
 {
+    // Worked in double: a warp below 1 stretches a pause beyond what an int
+    // holds. The cap (tens of thousands of years) only keeps the whole
+    // milliseconds within a long long.
+    double dfMS = nMS;
     if (bApplyTimeWarping)
-        nMS = static_cast<int>(nMS / gdfMOOSTimeWarp.load());
-    if (nMS <= 0)
+        dfMS = std::trunc(dfMS / gdfMOOSTimeWarp.load());
+    if (!(dfMS > 0.0))
         return;
-    timespec Remaining;
-    Remaining.tv_sec = nMS / 1000;
-    Remaining.tv_nsec = (nMS % 1000) * 1000000L;
-    // Resume after a signal so that pacing loops keep their rate.
-    while (nanosleep(&Remaining, &Remaining) == -1 && errno == EINTR)
-    {
-    }
+    const long long nWholeMS = static_cast<long long>(std::min(dfMS, kLongestPauseMS));
+    timespec Duration;
+    Duration.tv_sec = static_cast<time_t>(nWholeMS / 1000);
+    Duration.tv_nsec = static_cast<long>(nWholeMS % 1000) * 1000000L;
+    // One request, not resumed: a signal handler that wants to wake a
+    // sleeping loop relies on the sleep ending early.
+    nanosleep(&Duration, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -411,6 +417,12 @@ const char* kIntegerStart = "0123456789-+";
 const char* kRealStart = "0123456789.-+";
 } // namespace
 
+int MOOSAtoiClamped(const std::string& sText)
+{
+    const long nVal = std::strtol(sText.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long>(nVal, INT_MIN, INT_MAX));
+}
+
 bool MOOSValFromString(std::string& sVal, const std::string& sStr, const std::string& sToken,
                        bool bInsensitive)
 {
@@ -443,7 +455,7 @@ bool MOOSValFromString(int& nVal, const std::string& sStr, const std::string& sT
     std::string sVal;
     if (!NumericValFromString(sVal, sStr, sToken, bInsensitive, kIntegerStart))
         return false;
-    nVal = std::atoi(sVal.c_str());
+    nVal = MOOSAtoiClamped(sVal);
     return true;
 }
 
@@ -463,7 +475,8 @@ bool MOOSValFromString(long& nVal, const std::string& sStr, const std::string& s
     std::string sVal;
     if (!NumericValFromString(sVal, sStr, sToken, bInsensitive, kIntegerStart))
         return false;
-    nVal = std::atol(sVal.c_str());
+    // strtol, unlike atol, is defined beyond the range: it gives the nearest end.
+    nVal = std::strtol(sVal.c_str(), nullptr, 10);
     return true;
 }
 

@@ -50,8 +50,9 @@ void SetMOOSPlayBack(bool bPlayBack);
 bool IsMOOSPlayBack();
 
 // Sleeps the calling thread for nMS milliseconds, divided by the warp (and
-// truncated to whole milliseconds) when bApplyTimeWarping is true. A negative
-// duration returns at once. A signal does not cut the sleep short.
+// truncated to whole milliseconds) when bApplyTimeWarping is true, so a warp
+// below 1 makes the pause longer than nMS. A negative duration returns at
+// once. A signal caught during the sleep ends it early; it is not resumed.
 void MOOSPause(int nMS, bool bApplyTimeWarping = true);
 
 // ---------------------------------------------------------------------------
@@ -127,6 +128,13 @@ void MOOSRemoveChars(std::string& sStr, const std::string& sChars);
 // empty string counts as numeric; the order of characters is not checked).
 bool MOOSIsNumeric(std::string s);
 
+// The whole number at the start of sText as atoi reads it (leading blanks, a
+// sign and digits; what follows is ignored; 0 when there is no number),
+// except that a number beyond the range of int gives the nearest end of that
+// range instead of wrapping round. Mission files and name-value lists read
+// whole numbers this way.
+int MOOSAtoiClamped(const std::string& sText);
+
 // ---------------------------------------------------------------------------
 // Values from name-value lists such as "a=1,b = 2 ,c=3".
 //
@@ -140,7 +148,8 @@ bool MOOSValFromString(std::string& sVal, const std::string& sStr, const std::st
                        bool bInsensitive = false);
 // The numeric members need the first non-space character of the value to start
 // a number (a digit or sign, or '.' for the floating forms); trailing text after
-// the number is ignored.
+// the number is ignored. A whole number beyond the destination's range gives
+// the nearest end of the range; the unsigned form reads through the int form.
 bool MOOSValFromString(int& nVal, const std::string& sStr, const std::string& sToken,
                        bool bInsensitive = false);
 // -1 gives the largest unsigned value.

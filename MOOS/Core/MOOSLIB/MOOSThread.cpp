@@ -49,8 +49,15 @@ bool CMOOSThread::Initialise(ThreadCallback pfnThreadFunc, void* pThreadParam)
 
 bool CMOOSThread::Start(bool bDetach)
 {
-    if (IsThreadRunning())
-        return false;
+    // The test and the set of the running flag are one step under the lock:
+    // of two callers that start this object at once, only one goes on.
+    {
+        std::lock_guard<CMOOSLock> Guard(m_Lock);
+        if (m_bRunning)
+            return false;
+        m_bRunning = true;
+        m_bQuitRequested = false;
+    }
     // A thread whose callback returned by itself is reaped before a new one is
     // made, so that no thread is ever left unjoined.
     WaitForThreadEnd();
@@ -58,20 +65,28 @@ bool CMOOSThread::Start(bool bDetach)
     // Held while the thread is made, so that the new thread (which takes the
     // lock first) never sees the flags or the handle half set.
     std::lock_guard<CMOOSLock> Guard(m_Lock);
-    pthread_attr_t Attributes;
-    pthread_attr_init(&Attributes);
-    if (bDetach)
-        pthread_attr_setdetachstate(&Attributes, PTHREAD_CREATE_DETACHED);
-    int nResult = pthread_create(&m_hThread, &Attributes, &CMOOSThread::CallbackProc, this);
-    pthread_attr_destroy(&Attributes);
-    if (nResult != 0)
+    // A thread that stopped itself and lives on cannot be reaped from its
+    // own Start; its handle must not be overwritten.
+    if (m_bThreadOutstanding || !CreateThread(bDetach))
+    {
+        m_bRunning = false;
         return false;
-    m_bRunning = true;
-    m_bQuitRequested = false;
+    }
     m_bThreadEnded = false;
     m_bDetached = bDetach;
     m_bThreadOutstanding = true;
     return true;
+}
+
+bool CMOOSThread::CreateThread(bool bDetach)
+{
+    pthread_attr_t Attributes;
+    pthread_attr_init(&Attributes);
+    if (bDetach)
+        pthread_attr_setdetachstate(&Attributes, PTHREAD_CREATE_DETACHED);
+    const int nResult = pthread_create(&m_hThread, &Attributes, &CMOOSThread::CallbackProc, this);
+    pthread_attr_destroy(&Attributes);
+    return nResult == 0;
 }
 
 bool CMOOSThread::Stop()
@@ -163,13 +178,18 @@ void CMOOSThread::WaitForThreadEnd()
             m_bThreadOutstanding = false;
             return;
         }
+        // Claimed here, so that a thread is never joined twice.
+        m_bThreadOutstanding = false;
     }
     // Joining oneself is refused up front: not every threads library reports
     // it rather than blocking for ever.
     int nResult = pthread_equal(hThread, pthread_self()) ? EDEADLK : pthread_join(hThread, nullptr);
     if (nResult != 0)
         TraceJoinError(nResult);
-    std::lock_guard<CMOOSLock> Guard(m_Lock);
-    // A thread that tried to join itself lives on and may be joined later.
-    m_bThreadOutstanding = (nResult == EDEADLK);
+    if (nResult == EDEADLK)
+    {
+        // A thread that tried to join itself lives on and may be joined later.
+        std::lock_guard<CMOOSLock> Guard(m_Lock);
+        m_bThreadOutstanding = true;
+    }
 }

@@ -35,7 +35,8 @@ public:
 
     // Creates the thread (detached when bDetach). False when one is already
     // running (or ended without a callback and has not been stopped), or when
-    // the thread cannot be created.
+    // the thread cannot be created. Of two callers that start one object at
+    // once, exactly one succeeds, so the callback never runs twice.
     bool Start(bool bDetach = false);
 
     // Waits for the thread to end if one was started and not yet stopped.
@@ -58,6 +59,8 @@ public:
     void SetRunningFlag(bool bState);
 
 private:
+    // pthread_create into m_hThread; called with m_Lock held.
+    bool CreateThread(bool bDetach);
     void WaitForThreadEnd();
     void MarkThreadEnded();
 

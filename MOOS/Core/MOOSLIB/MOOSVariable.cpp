@@ -35,6 +35,13 @@ bool CMOOSVariable::Set(const std::string& sValue, double dfTime)
 
 bool CMOOSVariable::Set(const CMOOSMsg& msg)
 {
+    UpdateFrom(msg);
+    name = msg.m_sKey;
+    return true;
+}
+
+bool CMOOSVariable::UpdateFrom(const CMOOSMsg& msg)
+{
     if (msg.IsDataType(MOOS_DOUBLE))
     {
         isDouble = true;
@@ -46,7 +53,6 @@ bool CMOOSVariable::Set(const CMOOSMsg& msg)
         stringVal = msg.m_sVal;
     }
     time = msg.m_dfTime;
-    name = msg.m_sKey;
     writer = msg.m_sSrc;
     fresh = true;
     return true;

@@ -38,6 +38,10 @@ public:
     // message. A double message sets the double, a string or binary message
     // the string; a message of any other data type changes neither value.
     bool Set(const CMOOSMsg& msg);
+    // As Set(msg), but the variable keeps its own name. A variable of an
+    // application's table takes its mail this way, so that it stays the
+    // entry it was added as, whatever the message's key.
+    bool UpdateFrom(const CMOOSMsg& msg);
 
     bool SetFresh(bool fresh);
     bool IsFresh() const { return fresh; }

@@ -136,8 +136,9 @@ bool CProcessConfigReader::GetConfigurationParam(std::string sAppName, std::stri
     int nVal = 0;
     if (!GetConfigurationParam(sAppName, sParam, nVal))
         return false;
-    // A negative count or rate must not turn into a huge one.
-    nValue = nVal < 0 ? 0U : static_cast<unsigned int>(nVal);
+    // Stored unchanged, as the name-value lists read it: -1 is the largest
+    // unsigned value.
+    nValue = static_cast<unsigned int>(nVal);
     return true;
 }
 

@@ -71,7 +71,8 @@ public:
     bool GetConfigurationParam(std::string sAppName, std::string sParam, int& nValue);
     bool GetConfigurationParam(std::string sParam, int& nValue);
 
-    // As the int forms; a negative value reads as 0 rather than wrapping round.
+    // As the int forms, the int then stored as unsigned unchanged (so -1 gives
+    // the largest unsigned value), as MOOSValFromString reads the same text.
     bool GetConfigurationParam(std::string sAppName, std::string sParam, unsigned int& nValue);
     bool GetConfigurationParam(std::string sParam, unsigned int& nValue);
 

@@ -47,6 +47,8 @@ void vNamePeer(in_addr address, char* sHost, std::size_t iSize)
 
 XPCTcpSocket::XPCTcpSocket(long iPort) : XPCSocket("tcp", iCheckedPort(iPort)) {}
 
+XPCTcpSocket::XPCTcpSocket(short iSocketFd) : XPCSocket(static_cast<int>(iSocketFd)) {}
+
 XPCTcpSocket::XPCTcpSocket(XPCAcceptedFd accepted) : XPCSocket(accepted.iSocketFd) {}
 
 void XPCTcpSocket::vConnect(const char* sHost)

@@ -29,7 +29,13 @@ public:
 
     // A fresh, unconnected stream socket for iPort (host order).
     explicit XPCTcpSocket(long iPort);
-    // Takes over an open, connected stream descriptor.
+    // Takes over the open, connected stream descriptor iSocketFd, as accepted
+    // by a server. The descriptor must fit 16 bits; XPCAcceptedFd takes any.
+    // With both this and the port constructor, a plain int argument is
+    // ambiguous and does not compile: say long for a port, short for a
+    // descriptor.
+    explicit XPCTcpSocket(short iSocketFd);
+    // Takes over an open, connected stream descriptor of any number.
     explicit XPCTcpSocket(XPCAcceptedFd accepted);
     ~XPCTcpSocket() override = default;
 

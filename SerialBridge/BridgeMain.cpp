@@ -1,0 +1,167 @@
+#include "BridgeMain.h"
+
+#include <boost/system/system_error.hpp>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <thread>
+
+#ifndef MOOS_BRIDGES_VERSION
+#define MOOS_BRIDGES_VERSION "unknown"
+#endif
+
+namespace
+{
+sigset_t StopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Blocked in the thread that starts every other, so that only the watcher
+// takes them.
+void BlockStopSignals()
+{
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// Turns the stop signals into a quit request of app: they are taken by
+// sigwait on a thread of its own, so the request is made by ordinary code
+// rather than inside a signal handler. Destroy it before app.
+class SignalWatcher
+{
+public:
+    explicit SignalWatcher(CMOOSApp& app)
+        : watcher(
+              [this, &app]
+              {
+                  int signal = 0;
+                  while (!done)
+                      if (sigwait(&signals, &signal) == 0 && !done)
+                          app.RequestQuit();
+              })
+    {
+    }
+    ~SignalWatcher()
+    {
+        if (!watcher.joinable())
+            return;
+        done = true;
+        pthread_kill(watcher.native_handle(), SIGHUP);
+        watcher.join();
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+private:
+    const sigset_t signals = StopSignals();
+    std::atomic<bool> done{false};
+    std::thread watcher;
+};
+
+bool IsOnlyArgument(int argc, char* argv[], const char* a, const char* b = nullptr)
+{
+    return argc == 2 && (std::strcmp(argv[1], a) == 0 || (b && std::strcmp(argv[1], b) == 0));
+}
+
+std::string DeviceFor(const BridgeProgram& program, const BridgeSettings& settings)
+{
+    const char* named = std::getenv(program.deviceVariable.c_str());
+    return named != nullptr && *named != '\0' ? named : settings.serialPort;
+}
+
+// One line when the device cannot be opened at start-up; the program then
+// ends with status 1.
+void ReportOpenFailure(const BridgeProgram& program, const std::string& device,
+                       const boost::system::error_code& reason)
+{
+    if (SerialDeviceInUse(reason))
+        std::cerr << program.name << ": serial device " << device
+                  << " is in use by another process (another bridge reading it?); stop it, or "
+                     "set ReopenDevice = true to wait until it lets go"
+                  << std::endl;
+    else
+        std::cerr << SerialDeviceError(program.name, "cannot open", device, reason.message(),
+                                       program.deviceVariable.c_str())
+                  << std::endl;
+}
+
+void ReportLostDevice(const BridgeProgram& program, const std::string& device,
+                      const std::string& reason)
+{
+    std::cerr << program.name << ": lost the serial device " << device << ": " << reason
+              << "; the adapter was unplugged, lost power or its driver closed it. Check the "
+                 "cable and start "
+              << program.name << " again, or set ReopenDevice = true to wait for the device"
+              << std::endl;
+}
+
+int RunBridge(const CommandLine& picked, const BridgeProgram& program,
+              const BridgeFactory& makeBridge)
+{
+    SettingsRead read = ReadBridgeSettings(picked.missionFile, picked.moosName, program);
+    if (!read.error.empty())
+    {
+        std::cerr << program.name << ": " << read.error << std::endl;
+        return 2;
+    }
+    read.settings.serialPort = DeviceFor(program, read.settings);
+    std::cerr << StartupLine(program, read.settings) << std::endl;
+    for (const std::string& warning : read.warnings)
+        std::cerr << warning << std::endl;
+
+    BlockStopSignals();
+    std::unique_ptr<SerialBridge> app;
+    try
+    {
+        app = makeBridge(read.settings);
+    }
+    catch (const boost::system::system_error& e)
+    {
+        ReportOpenFailure(program, read.settings.serialPort, e.code());
+        return 1;
+    }
+    SignalWatcher signals(*app);
+    app->Run(picked.moosName.c_str(), picked.missionFile.c_str());
+    if (app->ReadError().empty())
+        return 0;
+    ReportLostDevice(program, read.settings.serialPort, app->ReadError());
+    return 1;
+}
+} // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const argv[], const std::string& defaultProcess)
+{
+    CommandLine picked{"Mission.moos", defaultProcess};
+    if (argc == 3)
+        picked = {argv[1], argv[2]};
+    else if (argc == 2)
+        picked.missionFile = argv[1];
+    return picked;
+}
+
+int RunBridgeProgram(int argc, char* argv[], const BridgeProgram& program,
+                     const BridgeFactory& makeBridge)
+{
+    if (IsOnlyArgument(argc, argv, "--help", "-h"))
+    {
+        std::cout << UsageText(program);
+        return 0;
+    }
+    if (IsOnlyArgument(argc, argv, "--version"))
+    {
+        std::cout << program.name << " " << MOOS_BRIDGES_VERSION << std::endl;
+        return 0;
+    }
+    return RunBridge(ParseCommandLine(argc, argv, program.defaultProcess), program, makeBridge);
+}

@@ -1,0 +1,223 @@
+#include "BridgeSettings.h"
+
+#include "SimpleSerial.h"
+
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "MOOSLIB/ProcessConfigReader.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <list>
+#include <set>
+
+namespace
+{
+// A silence longer than a day is a typing error, not a setting.
+constexpr double kLongestDataTimeout = 86400.0;
+
+bool IsDigits(const std::string& text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string KeyValueError(const std::string& key, const std::string& value,
+                          const std::string& wanted)
+{
+    return key + " = " + value + " cannot be used: " + wanted;
+}
+
+std::string ReadBaudRate(CProcessConfigReader& reader, unsigned int& rate)
+{
+    std::string text;
+    if (!reader.GetConfigurationParam("BaudRate", text))
+        return "";
+    const bool digits = IsDigits(text) && text.size() < 10;
+    if (!digits || !IsStandardBaudRate(std::strtoul(text.c_str(), nullptr, 10)))
+        return KeyValueError("BaudRate", text,
+                             "give a standard rate: 1200, 2400, 4800, 9600, 19200, 38400, "
+                             "57600, 115200, 230400, 460800 or 921600");
+    rate = static_cast<unsigned int>(std::strtoul(text.c_str(), nullptr, 10));
+    return "";
+}
+
+std::string ReadDataTimeout(CProcessConfigReader& reader, double& seconds)
+{
+    std::string text;
+    if (!reader.GetConfigurationParam("DataTimeout", text))
+        return "";
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
+        value > kLongestDataTimeout)
+        return KeyValueError("DataTimeout", text, "give seconds from 0 (off) to 86400");
+    seconds = value;
+    return "";
+}
+
+void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, BridgeSettings& s)
+{
+    reader.GetConfigurationParam("SerialPort", s.serialPort);
+    reader.GetConfigurationParam("VerifyChecksum", s.verifyChecksum);
+    reader.GetConfigurationParam("PublishEveryLine", s.publishEveryLine);
+    reader.GetConfigurationParam("StampTime", s.stampTime);
+    reader.GetConfigurationParam("ReopenDevice", s.reopenDevice);
+    reader.GetConfigurationParam("Echo", s.echo);
+    if (program.readsGga)
+    {
+        reader.GetConfigurationParam("AcceptAnyTalker", s.acceptAnyTalker);
+        reader.GetConfigurationParam("RequireFix", s.requireFix);
+    }
+}
+
+bool IsKnownKey(const std::string& name, const std::vector<std::string>& bridgeKeys)
+{
+    for (const auto* keys : {&FrameworkKeys(), &bridgeKeys})
+        for (const std::string& key : *keys)
+            if (MOOSStrCmp(key, name))
+                return true;
+    return false;
+}
+
+// One warning for each key of the block that nobody reads, in the order of
+// the block.
+void WarnAboutUnknownKeys(const std::list<std::string>& block, const std::string& missionFile,
+                          const std::string& processName, const BridgeProgram& program,
+                          std::vector<std::string>& warnings)
+{
+    const std::vector<std::string> bridgeKeys = BridgeKeys(program);
+    std::set<std::string> warned;
+    // The reader gathers the block last line first.
+    for (auto line = block.rbegin(); line != block.rend(); ++line)
+    {
+        const std::string name = line->substr(0, line->find('='));
+        std::string upper = name;
+        MOOSToUpper(upper);
+        if (name.empty() || IsKnownKey(name, bridgeKeys) || !warned.insert(upper).second)
+            continue;
+        warnings.push_back(program.name + ": warning: \"" + name + "\" in the block of " +
+                           processName + " in " + missionFile + " is read by neither " +
+                           program.name + " nor the framework; it is ignored (misspelt?)");
+    }
+}
+
+void CheckBlock(CProcessConfigReader& reader, const std::string& missionFile,
+                const std::string& processName, const BridgeProgram& program,
+                std::vector<std::string>& warnings)
+{
+    std::list<std::string> block;
+    if (!reader.GetConfiguration(processName, block))
+    {
+        warnings.push_back(program.name + ": warning: " + missionFile +
+                           " has no complete block \"ProcessConfig = " + processName +
+                           "\"; running on the defaults");
+        return;
+    }
+    WarnAboutUnknownKeys(block, missionFile, processName, program, warnings);
+}
+
+std::string Seconds(double seconds)
+{
+    return MOOSFormat("%g s", seconds);
+}
+} // namespace
+
+BridgeSettings DefaultSettingsFor(const std::string& device)
+{
+    BridgeSettings settings;
+    settings.serialPort = device;
+    return settings;
+}
+
+const std::vector<std::string>& FrameworkKeys()
+{
+    static const std::vector<std::string> keys{
+        "UseMOOSComms", "SortMailByTime",  "AppTick",      "CatchCommandMessages",
+        "CommsTick",    "SendImmediately", "MOOSTimeWarp", "SIMULATOR",
+        "PLAYBACK",     "ServerHost",      "ServerPort"};
+    return keys;
+}
+
+std::vector<std::string> BridgeKeys(const BridgeProgram& program)
+{
+    std::vector<std::string> keys{"SerialPort", "BaudRate",    "VerifyChecksum", "PublishEveryLine",
+                                  "StampTime",  "DataTimeout", "ReopenDevice",   "Echo"};
+    if (program.readsGga)
+    {
+        keys.push_back("AcceptAnyTalker");
+        keys.push_back("RequireFix");
+    }
+    return keys;
+}
+
+SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::string& processName,
+                                const BridgeProgram& program)
+{
+    SettingsRead read;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(missionFile, ec))
+        return read;
+    // The framework reads the file again in Run and says there what it
+    // thinks of it; this read stays silent.
+    InhibitMOOSTraceInThisThread(true);
+    CProcessConfigReader reader;
+    if (reader.SetFile(missionFile))
+    {
+        reader.SetAppName(processName);
+        read.error = ReadBaudRate(reader, read.settings.baudRate);
+        if (read.error.empty())
+            read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
+        ReadFlags(reader, program, read.settings);
+        CheckBlock(reader, missionFile, processName, program, read.warnings);
+    }
+    InhibitMOOSTraceInThisThread(false);
+    return read;
+}
+
+std::string StartupLine(const BridgeProgram& program, const BridgeSettings& s)
+{
+    std::string on;
+    const auto add = [&on](bool set, const std::string& what)
+    {
+        if (set)
+            on += (on.empty() ? "; " : ", ") + what;
+    };
+    add(s.acceptAnyTalker, "AcceptAnyTalker");
+    add(s.verifyChecksum, "VerifyChecksum");
+    add(s.requireFix, "RequireFix");
+    add(!s.publishEveryLine, "PublishEveryLine = false");
+    add(s.stampTime, "StampTime");
+    add(s.dataTimeout > 0.0, "DataTimeout = " + Seconds(s.dataTimeout));
+    add(s.reopenDevice, "ReopenDevice");
+    add(!s.echo, "Echo = false");
+    return program.name + ": reading " + s.serialPort + " at " + std::to_string(s.baudRate) +
+           " baud, 8N1, no flow control" + on;
+}
+
+std::string UsageText(const BridgeProgram& program)
+{
+    std::string text =
+        "Usage: " + program.name + " [MissionFile [ProcessName]]\n" + "       " + program.name +
+        " --help | -h | --version\n\n" + program.name + " reads " + program.reads +
+        " and publishes what it reads to the MOOS server.\nMissionFile defaults to "
+        "Mission.moos, ProcessName to " +
+        program.defaultProcess +
+        "; the process's block of the mission file\n"
+        "may set these keys (names in any letter case):\n\n"
+        "  SerialPort = /dev/ttyUSB0   the device (" +
+        program.deviceVariable +
+        ", when set and not empty, wins)\n"
+        "  BaudRate = 19200            1200, 2400, 4800, 9600, 19200, 38400, 57600,\n"
+        "                              115200, 230400, 460800 or 921600\n";
+    if (program.readsGga)
+        text += "  AcceptAnyTalker = false     true: $GNGGA, $GLGGA, ... read as $GPGGA\n"
+                "  RequireFix = false          true: a GGA sentence without a fix is ignored\n";
+    text += "  VerifyChecksum = false      true: a line with a wrong or missing *hh is ignored\n"
+            "  PublishEveryLine = true     false: publish only after a line that gave values\n"
+            "  StampTime = false           true: stamp values with the current MOOS time\n"
+            "  DataTimeout = 0             seconds of silence that raise the application\n"
+            "                              error (0: off)\n"
+            "  ReopenDevice = false        true: wait for a missing or lost device\n"
+            "  Echo = true                 false: no echo of each reading on standard output\n";
+    return text;
+}

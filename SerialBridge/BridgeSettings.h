@@ -1,0 +1,84 @@
+// BridgeSettings: how a serial bridge reads its device, from the process's
+// block of the mission file.
+//
+// main reads the block once, before it constructs the application, so that
+// the constructor can open the device with the configured path and rate.
+// That early read prints nothing; what it finds wrong comes back as text for
+// main to print: a value that cannot be used (the program then ends with
+// status 2 before the device is touched) and warnings about keys nobody reads
+// or a block that is missing. Every key is optional; with none of them the
+// bridge reads /dev/ttyUSB0 at 19200 baud and publishes and echoes every line.
+//
+// Key names are compared without regard to case, like every other key of the
+// mission file; boolean values follow the block's rule (TRUE in any case or a
+// positive number is true, anything else false).
+//
+// Plain values; safe to copy and to read from any thread.
+#ifndef SERIALBRIDGE_BRIDGESETTINGS_H
+#define SERIALBRIDGE_BRIDGESETTINGS_H
+
+#include <string>
+#include <vector>
+
+// What tells one bridge program from the other to the shared layer.
+struct BridgeProgram
+{
+    std::string name;           // "Vantor": the program's name in its messages
+    std::string defaultProcess; // the process name when none is given
+    std::string deviceVariable; // the environment variable that names the device
+    std::string reads;          // what it reads, for the usage text
+    bool readsGga = false;      // takes the GPS keys AcceptAnyTalker and RequireFix
+};
+
+struct BridgeSettings
+{
+    std::string serialPort = "/dev/ttyUSB0";
+    unsigned int baudRate = 19200;
+    bool acceptAnyTalker = false;
+    bool verifyChecksum = false;
+    bool requireFix = false;
+    bool publishEveryLine = true;
+    bool stampTime = false;
+    // Seconds without a line before the bridge reports silence; 0 is off.
+    double dataTimeout = 0.0;
+    bool reopenDevice = false;
+    bool echo = true;
+};
+
+// The defaults, reading device.
+BridgeSettings DefaultSettingsFor(const std::string& device);
+
+// What the early read of a process's block found.
+struct SettingsRead
+{
+    BridgeSettings settings;
+    // One line naming a key and a value that cannot be used; empty when all
+    // is well.
+    std::string error;
+    // Lines to print once at start-up: keys that neither the bridge nor the
+    // framework reads, a mission file without the process's block.
+    std::vector<std::string> warnings;
+};
+
+// Reads the block of processName in missionFile. A mission file that cannot
+// be read gives the defaults and no warning (the framework warns about it
+// when it starts).
+SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::string& processName,
+                                const BridgeProgram& program);
+
+// Every key of a process's block that the framework reads, and the
+// mission-wide keys it finds anywhere in the file.
+const std::vector<std::string>& FrameworkKeys();
+// The keys the program reads from its block.
+std::vector<std::string> BridgeKeys(const BridgeProgram& program);
+
+// The start-up line: the device, its line settings and the settings that
+// differ from their defaults, e.g. "Vantor: reading /dev/ttyUSB0 at 9600
+// baud, 8N1, no flow control; AcceptAnyTalker, DataTimeout = 5 s".
+std::string StartupLine(const BridgeProgram& program, const BridgeSettings& settings);
+
+// The usage text of --help: the command line, the device variable and every
+// key with its default.
+std::string UsageText(const BridgeProgram& program);
+
+#endif

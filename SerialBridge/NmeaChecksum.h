@@ -1,0 +1,16 @@
+// The "*hh" checksum that ends an NMEA sentence and most sensor lines.
+//
+// The checksum is the XOR of every character between the leading "$" and the
+// "*", written as two hexadecimal digits in either case right before the
+// line end. A line cut short by a lost byte or a bad contact loses or spoils
+// it, which is how a reader tells a whole sentence from a damaged one.
+#ifndef SERIALBRIDGE_NMEACHECKSUM_H
+#define SERIALBRIDGE_NMEACHECKSUM_H
+
+#include <string>
+
+// True when line (its CR LF, or a lone LF, may follow) starts with "$", ends
+// with "*hh" and hh is the XOR of the characters between them.
+bool HasValidChecksum(const std::string& line);
+
+#endif

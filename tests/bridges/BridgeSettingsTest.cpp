@@ -1,0 +1,176 @@
+// The settings both bridges read from their process's block, the checksum
+// test and the texts the shared main prints.
+#include "BridgeSettings.h"
+#include "NmeaChecksum.h"
+
+#include "SerialTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace
+{
+const BridgeProgram kGps{"Vantor", "Vantor", "VANTOR_DEVICE", "a GPS receiver", true};
+const BridgeProgram kCompass{"Dirkel", "Compass", "DIRKEL_DEVICE", "a compass", false};
+
+class BridgeSettingsTest : public ::testing::Test
+{
+protected:
+    // Reads the block of process from a mission file with text.
+    SettingsRead Read(const std::string& text, const BridgeProgram& program = kGps,
+                      const std::string& process = "Vantor")
+    {
+        std::ofstream(Mission()) << text;
+        return ReadBridgeSettings(Mission(), process, program);
+    }
+    // The error of a block with the one entry.
+    std::string ErrorOf(const std::string& entry)
+    {
+        return Read("ProcessConfig = Vantor\n{\n  " + entry + "\n}\n").error;
+    }
+    std::string Mission() const { return (dir.Path() / "m.moos").string(); }
+
+    serialtest::TempDir dir;
+};
+
+TEST_F(BridgeSettingsTest, NoMissionFileGivesTheDefaultsSilently)
+{
+    const SettingsRead read = ReadBridgeSettings(Mission() + ".absent", "Vantor", kGps);
+    EXPECT_EQ(read.settings.serialPort, "/dev/ttyUSB0");
+    EXPECT_EQ(read.settings.baudRate, 19200u);
+    EXPECT_TRUE(read.settings.publishEveryLine);
+    EXPECT_TRUE(read.settings.echo);
+    EXPECT_FALSE(read.settings.reopenDevice);
+    EXPECT_EQ(read.settings.dataTimeout, 0.0);
+    EXPECT_TRUE(read.error.empty());
+    EXPECT_TRUE(read.warnings.empty());
+}
+
+TEST_F(BridgeSettingsTest, EveryKeyIsReadInAnyLetterCase)
+{
+    const SettingsRead read =
+        Read("ProcessConfig = Vantor\n{\n  serialport = /dev/ttyACM0\n  BAUDRATE = 9600\n"
+             "  acceptanytalker = true\n  VerifyChecksum = TRUE\n  requirefix = 1\n"
+             "  PublishEveryLine = false\n  stamptime = true\n  DataTimeout = 2.5\n"
+             "  ReopenDevice = true\n  echo = false\n}\n");
+    const BridgeSettings& s = read.settings;
+    EXPECT_EQ(s.serialPort, "/dev/ttyACM0");
+    EXPECT_EQ(s.baudRate, 9600u);
+    EXPECT_TRUE(s.acceptAnyTalker && s.verifyChecksum && s.requireFix && s.stampTime &&
+                s.reopenDevice);
+    EXPECT_FALSE(s.publishEveryLine || s.echo);
+    EXPECT_EQ(s.dataTimeout, 2.5);
+    EXPECT_TRUE(read.error.empty()) << read.error;
+    EXPECT_TRUE(read.warnings.empty());
+}
+
+TEST_F(BridgeSettingsTest, OnlyAStandardBaudRateIsAccepted)
+{
+    for (const char* rate : {"1200", "9600", "115200", "921600"})
+        EXPECT_EQ(ErrorOf(std::string("BaudRate = ") + rate), "") << rate;
+    for (const char* rate : {"9601", "fast", "-9600", "115200baud", "0", "99999999999999999999"})
+    {
+        const std::string error = ErrorOf(std::string("BaudRate = ") + rate);
+        EXPECT_EQ(error.rfind(std::string("BaudRate = ") + rate + " cannot be used", 0), 0u)
+            << error;
+    }
+}
+
+TEST_F(BridgeSettingsTest, DataTimeoutIsSecondsFromZeroToADay)
+{
+    for (const char* value : {"0", "5", "0.5", "86400"})
+        EXPECT_EQ(ErrorOf(std::string("DataTimeout = ") + value), "") << value;
+    for (const char* value : {"-1", "5s", "abc", "86401", "nan", "inf"})
+        EXPECT_NE(ErrorOf(std::string("DataTimeout = ") + value).find("DataTimeout"),
+                  std::string::npos)
+            << value;
+}
+
+// A misspelt key is named once; the framework's own keys (of the block and
+// of the whole file) are not warned about, nor is a key of the other bridge
+// read by this one.
+TEST_F(BridgeSettingsTest, KeysNobodyReadsAreWarnedAboutOnceEach)
+{
+    const SettingsRead read =
+        Read("ProcessConfig = Vantor\n{\n  AppTik = 10\n  apptick = 10\n  CommsTick = 10\n"
+             "  SendImmediately = true\n  ServerPort = 9000\n  CatchCommandMessages = false\n"
+             "  appTIK = 4\n  BaudRat = 9600\n}\n");
+    ASSERT_EQ(read.warnings.size(), 2u);
+    EXPECT_NE(read.warnings[0].find("\"AppTik\""), std::string::npos) << read.warnings[0];
+    EXPECT_NE(read.warnings[1].find("\"BaudRat\""), std::string::npos) << read.warnings[1];
+}
+
+TEST_F(BridgeSettingsTest, GpsKeysAreUnknownToTheCompassBridge)
+{
+    const SettingsRead read =
+        Read("ProcessConfig = Compass\n{\n  AcceptAnyTalker = true\n  VerifyChecksum = true\n}\n",
+             kCompass, "Compass");
+    ASSERT_EQ(read.warnings.size(), 1u);
+    EXPECT_NE(read.warnings[0].find("\"AcceptAnyTalker\""), std::string::npos);
+    EXPECT_FALSE(read.settings.acceptAnyTalker);
+    EXPECT_TRUE(read.settings.verifyChecksum);
+}
+
+TEST_F(BridgeSettingsTest, AMissionFileWithoutTheBlockIsWarnedAbout)
+{
+    const SettingsRead read =
+        Read("ServerPort = 9000\nProcessConfig = Other\n{\n  Echo = false\n}\n");
+    ASSERT_EQ(read.warnings.size(), 1u);
+    EXPECT_NE(read.warnings[0].find("ProcessConfig = Vantor"), std::string::npos);
+    EXPECT_TRUE(read.settings.echo);
+}
+
+// The framework reads the file again when it runs and says then what it
+// has to say; the early read must not say it a second time.
+TEST_F(BridgeSettingsTest, TheEarlyReadPrintsNothing)
+{
+    testing::internal::CaptureStderr();
+    Read("ProcessConfig = Vantor\n{\n  {\n  Echo = false\n}\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(BridgeTextTest, StartupLineNamesTheDeviceAndWhatIsOn)
+{
+    BridgeSettings s;
+    EXPECT_EQ(StartupLine(kGps, s),
+              "Vantor: reading /dev/ttyUSB0 at 19200 baud, 8N1, no flow control");
+    s.serialPort = "/dev/ttyS1";
+    s.baudRate = 9600;
+    s.acceptAnyTalker = true;
+    s.dataTimeout = 5;
+    s.echo = false;
+    EXPECT_EQ(StartupLine(kGps, s), "Vantor: reading /dev/ttyS1 at 9600 baud, 8N1, no flow "
+                                    "control; AcceptAnyTalker, DataTimeout = 5 s, Echo = false");
+}
+
+TEST(BridgeTextTest, UsageNamesTheVariableAndOnlyTheProgramsKeys)
+{
+    const std::string gps = UsageText(kGps);
+    const std::string compass = UsageText(kCompass);
+    for (const std::string& key : BridgeKeys(kGps))
+        EXPECT_NE(gps.find(key), std::string::npos) << key;
+    EXPECT_NE(gps.find("VANTOR_DEVICE"), std::string::npos);
+    EXPECT_NE(compass.find("DIRKEL_DEVICE"), std::string::npos);
+    EXPECT_EQ(compass.find("AcceptAnyTalker"), std::string::npos);
+}
+
+TEST(NmeaChecksumTest, SoundSentencesPassInEitherCase)
+{
+    EXPECT_TRUE(
+        HasValidChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"));
+    EXPECT_TRUE(HasValidChecksum("$C328.3T22.3*2E\r\n"));
+    EXPECT_TRUE(HasValidChecksum("$C328.3T22.3*2e"));
+    EXPECT_TRUE(HasValidChecksum("$*00\r\n"));
+}
+
+TEST(NmeaChecksumTest, WrongMissingCutAndMalformedChecksumsFail)
+{
+    for (const char* line :
+         {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n",
+          "$GPGGA,123519,4807.038,N,01131.000,E\r\n", "$GPGGA,123519,4807\r\n",
+          "$C328.3T22.3*1\r\n", "$C328.3T22.3*1G\r\n", "$C328.3T22.3*1F0\r\n", "C328.3T22.3*1F\r\n",
+          "$C328.3T22.3*\r\n", "*00\r\n", "\r\n", ""})
+        EXPECT_FALSE(HasValidChecksum(line)) << line;
+}
+} // namespace
