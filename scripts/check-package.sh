@@ -63,16 +63,11 @@ check_contents() {
   [ -z "$extra" ] || fail "unexpected control files (maintainer scripts or conffiles): $extra"
 }
 
-# A program whose binary knows no "--help" yet is named and passed over, so
-# that the check covers it as soon as it does.
+# Every packaged program answers --help with its usage and status 0.
 check_help() {
   local program name
   for program in "$root"/usr/bin/*; do
     name=$(basename "$program")
-    if ! grep -qa -e '--help' "$program"; then
-      echo "  $name: has no --help yet, not run"
-      continue
-    fi
     timeout 10 "$program" --help </dev/null >"$work/help.txt" 2>&1 ||
       fail "$name --help exited with status $?"
     [ -s "$work/help.txt" ] || fail "$name --help printed nothing"

@@ -268,3 +268,21 @@ TEST_F(AppServer, MailCallBackRunsThePassesOnTheClientThread)
     run.Stop();
     EXPECT_TRUE(run.result);
 }
+
+// The block key reaches the comms client before it starts, and the banner
+// says so; without the key the client keeps its default pacing.
+TEST_F(AppServer, SendImmediatelyKeyTurnsTheSwitchOnAndIsAnnounced)
+{
+    testing::internal::CaptureStderr();
+    {
+        BackgroundRun run(app, "Probe", Mission("SendImmediately = true"));
+        ASSERT_TRUE(WaitFor([&] { return app.iterations > 0; }));
+        EXPECT_TRUE(app.comms.GetSendImmediately());
+    }
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("\t SendImmediately:"));
+
+    ProbeApp plain;
+    BackgroundRun run(plain, "Probe", Mission());
+    ASSERT_TRUE(WaitFor([&] { return plain.iterations > 0; }));
+    EXPECT_FALSE(plain.comms.GetSendImmediately());
+}

@@ -4,12 +4,22 @@
 #include "CommsTestSupport.h"
 
 #include "LocalServer/LocalServer.h"
+#include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace commstest;
@@ -38,6 +48,24 @@ protected:
     void StartServer(int nPort = 0)
     {
         ASSERT_TRUE(Server->Start("127.0.0.1", nPort)) << Server->GetError();
+    }
+
+    // A port no server listens on now.
+    int PortOfStoppedServer()
+    {
+        StartServer();
+        const int nPort = Server->GetPort();
+        Server->Stop();
+        return nPort;
+    }
+
+    // The client tries for dfSeconds in vain, then the server comes up.
+    void ConnectAfterOutage(int nPort, double dfSeconds)
+    {
+        StartClient(nPort);
+        EXPECT_FALSE(WaitConnected(dfSeconds));
+        StartServer(nPort);
+        EXPECT_TRUE(WaitConnected());
     }
 
     void ConnectClient(const std::string& sName = "Tester")
@@ -103,23 +131,40 @@ TEST_F(ClientServerTest, NotificationReachesServerWithClientNameAsSource)
 
 TEST_F(ClientServerTest, RetriesWhileNoServerListensThenConnects)
 {
-    StartServer();
-    const int nPort = Server->GetPort();
-    Server->Stop();
-
+    const int nPort = PortOfStoppedServer();
     testing::internal::CaptureStderr();
-    StartClient(nPort);
-    ASSERT_FALSE(WaitConnected(0.3));
-    StartServer(nPort);
-    ASSERT_TRUE(WaitConnected());
+    ConnectAfterOutage(nPort, 0.3);
     const std::string sTrace = testing::internal::GetCapturedStderr();
 
     EXPECT_NE(sTrace.find("contacting a MOOS server 127.0.0.1:" + std::to_string(nPort) +
-                          " -  try 00001 "),
+                          " -  try 00001 \n"),
               std::string::npos);
-    EXPECT_NE(sTrace.find("try 00002 \r"), std::string::npos);
     EXPECT_NE(sTrace.find("\n  Contact Made\n  Handshaking as \"Tester\"\n"), std::string::npos);
     EXPECT_NE(sTrace.find("  Invoking User OnConnect() callback...ok\n"), std::string::npos);
+}
+
+// Standard error is a file here, as under a service manager: every try that
+// is shown is a whole line, few are shown, and the last one shown (the try
+// that got through) still counts every attempt.
+TEST_F(ClientServerTest, ConnectTriesIntoALogAreFewWholeLines)
+{
+    const int nPort = PortOfStoppedServer();
+    testing::internal::CaptureStderr();
+    ConnectAfterOutage(nPort, 0.5); // dozens of tries at this time warp
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(sTrace.find('\r'), std::string::npos);
+    std::vector<int> Shown;
+    const std::string sTry = " -  try ";
+    for (std::size_t n = sTrace.find(sTry); n != std::string::npos; n = sTrace.find(sTry, n + 1))
+    {
+        EXPECT_EQ(sTrace.compare(n + sTry.size() + 5, 2, " \n"), 0) << sTrace.substr(n, 20);
+        Shown.push_back(std::stoi(sTrace.substr(n + sTry.size(), 5)));
+    }
+    ASSERT_GE(Shown.size(), 2u);
+    EXPECT_LE(Shown.size(), 3u);
+    EXPECT_EQ(Shown.front(), 1);
+    EXPECT_GT(Shown.back(), 5);
 }
 
 TEST_F(ClientServerTest, RefusedClientStopsForGood)
@@ -236,6 +281,74 @@ TEST_F(ClientServerTest, FlushBeforeCloseDeliversEverythingPosted)
 TEST_F(ClientServerTest, FlushWithoutAConnectionFailsAtOnce)
 {
     EXPECT_FALSE(Client.Flush(10.0));
+}
+
+// Standard error on a terminal: every try rewrites the line in place, as it
+// always has. The terminal is drained while the client writes to it.
+TEST_F(ClientServerTest, ConnectTriesOnATerminalRewriteOneLine)
+{
+    const int nPort = PortOfStoppedServer();
+
+    const int nMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(nMaster, 0);
+    ASSERT_EQ(grantpt(nMaster), 0);
+    ASSERT_EQ(unlockpt(nMaster), 0);
+    const int nSlave = open(ptsname(nMaster), O_RDWR | O_NOCTTY);
+    ASSERT_GE(nSlave, 0);
+    std::string sScreen;
+    std::atomic<bool> bDone{false};
+    std::thread Reader(
+        [&]
+        {
+            char Buffer[4096];
+            while (!bDone)
+            {
+                pollfd Poll{nMaster, POLLIN, 0};
+                if (poll(&Poll, 1, 10) == 1 && (Poll.revents & POLLIN) != 0)
+                {
+                    const ssize_t nGot = read(nMaster, Buffer, sizeof(Buffer));
+                    if (nGot > 0)
+                        sScreen.append(Buffer, static_cast<std::size_t>(nGot));
+                }
+            }
+        });
+    std::fflush(stderr);
+    const int nSavedStderr = dup(STDERR_FILENO);
+    dup2(nSlave, STDERR_FILENO);
+
+    ConnectAfterOutage(nPort, 0.3);
+    std::fflush(stderr);
+    dup2(nSavedStderr, STDERR_FILENO);
+    close(nSavedStderr);
+    close(nSlave);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the last bytes
+    bDone = true;
+    Reader.join();
+    close(nMaster);
+
+    EXPECT_TRUE(Client.IsConnected());
+    EXPECT_NE(sScreen.find("try 00001 \r"), std::string::npos);
+    EXPECT_NE(sScreen.find("try 00002 \r"), std::string::npos);
+}
+
+// A message that no packet could carry is refused at posting, and the
+// connection goes on; one above the server's former 32 MiB bound travels.
+TEST_F(ClientServerTest, MessageBeyondThePacketLimitIsRefusedAtPosting)
+{
+    ConnectClient();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Client.Notify("Huge", std::string(MOOS_MAX_PKT_LENGTH, 'x'), 0.0));
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("cannot post \"Huge\""), std::string::npos) << sTrace;
+
+    ASSERT_TRUE(Client.Notify("Large", std::string(33 << 20, 'y'), 0.0));
+    ASSERT_TRUE(Client.Notify("Small", 1.0, 0.0));
+    ASSERT_TRUE(Server->WaitForNotifications(2, 30.0));
+    CMOOSMsg Value;
+    EXPECT_FALSE(Server->GetValue("Huge", Value));
+    ASSERT_TRUE(Server->GetValue("Large", Value));
+    EXPECT_EQ(Value.m_sVal.size(), std::size_t(33) << 20);
+    EXPECT_EQ(Log.nDisconnects, 0);
 }
 
 TEST_F(ClientServerTest, RunsAgainOnlyAfterClose)

@@ -58,6 +58,28 @@ protected:
     MOOSMSG_LIST First;
 };
 
+// The outbox never grows into a packet the server would refuse: the post
+// that would take it past the limit is refused, and what was queued goes out
+// in one packet within the limit.
+TEST_F(ClientWireTest, PostThatWouldOutgrowAPacketIsRefused)
+{
+    Connect();
+    const std::string sBig(40 << 20, 'b');
+    ASSERT_TRUE(Client.Notify("First", sBig, 0.0));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Client.Notify("Second", sBig, 0.0));
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("cannot post \"Second\" now"), std::string::npos) << sTrace;
+    ASSERT_TRUE(Client.Notify("Third", 3.0, 0.0));
+
+    const MOOSMSG_LIST Sent = Turn();
+    ASSERT_EQ(Sent.size(), 2u);
+    EXPECT_EQ(Sent.front().m_sKey, "Third");
+    EXPECT_EQ(Sent.back().m_sKey, "First");
+    EXPECT_EQ(Sent.back().m_sVal.size(), sBig.size());
+    EXPECT_EQ(Log.nDisconnects, 0);
+}
+
 TEST_F(ClientWireTest, HandshakeSendsProtocolBlockThenGreeting)
 {
     StartClient(Server.Port(), "Dirkel");

@@ -44,7 +44,7 @@ void CallBackLog::Install(CMOOSCommClient& Client, bool bWithMail)
 
 ScriptedPeer::ScriptedPeer(std::unique_ptr<XPCTcpSocket> pSocket) : m_pSocket(std::move(pSocket)) {}
 
-bool ScriptedPeer::ReadHello(std::string& sBlock, CMOOSMsg& Hello)
+bool ScriptedPeer::ReadIdentificationBlock(std::string& sBlock)
 {
     sBlock.assign(32, '\0');
     for (int nHeld = 0; nHeld < 32;)
@@ -56,6 +56,13 @@ bool ScriptedPeer::ReadHello(std::string& sBlock, CMOOSMsg& Hello)
             return false;
         nHeld += nGot;
     }
+    return true;
+}
+
+bool ScriptedPeer::ReadHello(std::string& sBlock, CMOOSMsg& Hello)
+{
+    if (!ReadIdentificationBlock(sBlock))
+        return false;
     const MOOSMSG_LIST Greeting = ReadPacket();
     if (Greeting.size() != 1)
         return false;
@@ -167,6 +174,23 @@ std::string PacketBytes(const MOOSMSG_LIST& Msgs)
     EXPECT_TRUE(Pkt.Serialize(Copy, true, false, nullptr));
     return std::string(reinterpret_cast<const char*>(Pkt.Stream()),
                        static_cast<std::size_t>(Pkt.GetStreamLength()));
+}
+
+std::string Int32(int nValue)
+{
+    unsigned char Bytes[4];
+    CopyToBufferAsLittleEndian<int>(nValue, Bytes);
+    return std::string(reinterpret_cast<char*>(Bytes), 4);
+}
+
+std::string PacketWithDamage(const MOOSMSG_LIST& Msgs, std::size_t nDamaged, std::size_t nOffset,
+                             int nValue)
+{
+    std::size_t nAt = MOOS_PKT_HEADER_LENGTH;
+    auto it = Msgs.begin();
+    for (std::size_t i = 0; i < nDamaged; ++i, ++it)
+        nAt += it->GetSizeInBytesWhenSerialised();
+    return PacketBytes(Msgs).replace(nAt + nOffset, 4, Int32(nValue));
 }
 
 CMOOSMsg Note(const std::string& sKey, const std::string& sVal, int nID)

@@ -43,6 +43,8 @@ class ScriptedPeer
 public:
     explicit ScriptedPeer(std::unique_ptr<XPCTcpSocket> pSocket);
 
+    // Reads the raw 32-byte identification block only.
+    bool ReadIdentificationBlock(std::string& sBlock);
     // Reads the raw identification block and the greeting packet.
     bool ReadHello(std::string& sBlock, CMOOSMsg& Hello);
     // Answers the greeting with one message of type cType whose double value
@@ -86,6 +88,12 @@ private:
 
 // The byte form of a packet holding Msgs.
 std::string PacketBytes(const MOOSMSG_LIST& Msgs);
+// A 32-bit little-endian int as 4 bytes.
+std::string Int32(int nValue);
+// The byte form of a packet holding Msgs, with the 4 bytes at nOffset of the
+// message at index nDamaged (0 is its declared length) replaced by nValue.
+std::string PacketWithDamage(const MOOSMSG_LIST& Msgs, std::size_t nDamaged, std::size_t nOffset,
+                             int nValue);
 CMOOSMsg Note(const std::string& sKey, const std::string& sVal, int nID = -1);
 
 // A client running under a fast time warp, with its callbacks counted.

@@ -1,5 +1,7 @@
 // Servers that stall, dribble, hang up or send garbage: the client must end
-// each such connection cleanly and connect again, never crash, hang or grow.
+// each such connection cleanly and connect again, never crash, hang or grow;
+// a reply that arrives whole but holds an unreadable message costs only the
+// rest of that packet, and a handshake cut short is tried again.
 #include "CommsTestSupport.h"
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
@@ -12,6 +14,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -19,13 +22,6 @@ using namespace commstest;
 
 namespace
 {
-
-std::string Int32(int nValue)
-{
-    unsigned char Bytes[4];
-    CopyToBufferAsLittleEndian<int>(nValue, Bytes);
-    return std::string(reinterpret_cast<char*>(Bytes), 4);
-}
 
 class HostileServerTest : public CommsFixture
 {
@@ -70,21 +66,11 @@ std::string GoodPacketBytes()
     return PacketBytes({Note("Key", "value")});
 }
 
-std::string MessageWithLength(int nDeclared)
-{
-    std::string sPacket = GoodPacketBytes();
-    sPacket.replace(9, 4, Int32(nDeclared));
-    return sPacket;
-}
-
+// Replies whose framing is broken: the stream cannot be trusted any more.
 const BadReply kBadReplies[] = {
     {"NegativeLength", Int32(-1), false},
     {"LengthShorterThanHeader", Int32(5) + std::string(1, '\0'), false},
     {"LengthBeyondLimit", Int32(0x7fffffff), false},
-    {"MoreMessagesThanPresent", Int32(9) + Int32(2) + std::string(1, '\0'), false},
-    {"MessageWithNegativeLength", MessageWithLength(-60), false},
-    {"MessageWithZeroLength", MessageWithLength(0), false},
-    {"MessageLongerThanPacket", MessageWithLength(1000), false},
     {"CloseInsideLengthField", Int32(100).substr(0, 2), true},
     {"CloseInsidePacket", GoodPacketBytes().substr(0, 20), true},
 };
@@ -111,6 +97,68 @@ TEST_P(BadReplyTest, EndsInCleanCloseAndReconnect)
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, BadReplyTest, testing::ValuesIn(kBadReplies),
+                         [](const testing::TestParamInfo<BadReply>& Info)
+                         { return std::string(Info.param.sName); });
+
+// Whole replies of four notifications A, B, C, D whose third, C, cannot be read.
+MOOSMSG_LIST FourNotes()
+{
+    return {Note("A", "a"), Note("B", "b"), Note("C", "c"), Note("D", "d")};
+}
+
+constexpr std::size_t kSourceLengthField = 10; // after length, ID and the two types
+
+const BadReply kUnreadableReplies[] = {
+    {"MessageWithNegativeLength", PacketWithDamage(FourNotes(), 2, 0, -60), false},
+    {"MessageWithZeroLength", PacketWithDamage(FourNotes(), 2, 0, 0), false},
+    {"MessageLongerThanPacket", PacketWithDamage(FourNotes(), 2, 0, 100000), false},
+    {"StringWithNegativeLength", PacketWithDamage(FourNotes(), 2, kSourceLengthField, -5), false},
+    {"StringLongerThanPacket", PacketWithDamage(FourNotes(), 2, kSourceLengthField, 1 << 20),
+     false},
+    {"CountBeyondMessages", PacketBytes({Note("A", "a"), Note("B", "b")}).replace(4, 4, Int32(3)),
+     false},
+};
+
+class UnreadableReplyTest : public HostileServerTest, public testing::WithParamInterface<BadReply>
+{
+protected:
+    std::vector<std::string> FetchKeys()
+    {
+        std::vector<std::string> Keys;
+        MOOSMSG_LIST Mail;
+        if (WaitFor([&] { return Client.Fetch(Mail); }))
+            for (const CMOOSMsg& Msg : Mail)
+                Keys.push_back(Msg.m_sKey);
+        return Keys;
+    }
+};
+
+TEST_P(UnreadableReplyTest, MessagesBeforeTheDamageArriveAndTheConnectionStays)
+{
+    Connect();
+    testing::internal::CaptureStderr();
+    // Twice: a server that damages every reply still delivers what it can.
+    for (int nTurn = 0; nTurn < 2; ++nTurn)
+    {
+        Peer->SendBytes(GetParam().sBytes);
+        EXPECT_EQ(FetchKeys(), (std::vector<std::string>{"A", "B"}));
+        Peer->ReadPacket(); // the next turn comes on the same connection
+    }
+    Peer->SendPacket({Note("E", "e")});
+    EXPECT_EQ(FetchKeys(), std::vector<std::string>{"E"});
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Log.nDisconnects, 0);
+    EXPECT_EQ(Log.nConnects, 1);
+    const std::string sDropped = "the rest of that packet is dropped\n";
+    const std::size_t nFirst = sTrace.find(sDropped);
+    ASSERT_NE(nFirst, std::string::npos) << sTrace;
+    const std::size_t nSecond = sTrace.find(sDropped, nFirst + 1);
+    ASSERT_NE(nSecond, std::string::npos);
+    EXPECT_EQ(sTrace.find(sDropped, nSecond + 1), std::string::npos) << "one trace per packet";
+    EXPECT_EQ(sTrace.find("Exception in ClientLoop()"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, UnreadableReplyTest, testing::ValuesIn(kUnreadableReplies),
                          [](const testing::TestParamInfo<BadReply>& Info)
                          { return std::string(Info.param.sName); });
 
@@ -169,18 +217,53 @@ TEST_F(HostileServerTest, CloseReturnsPromptlyWhileServerIsSilent)
     EXPECT_TRUE(Peer->SeesClientClose());
 }
 
-TEST_F(HostileServerTest, HangUpDuringHandshakeStopsClient)
+// A server restarting while the client handshakes: the first connection hangs
+// up right after the identification block, the next one welcomes.
+TEST_F(HostileServerTest, HangUpAfterIdentificationBlockIsTriedAgain)
 {
     testing::internal::CaptureStderr();
     StartClient(Server.Port(), "Victim");
-    auto pPeer = Server.Accept();
-    ASSERT_TRUE(pPeer);
-    pPeer->Close();
-    // A failed handshake is final: no further attempt comes.
-    EXPECT_FALSE(Server.Accept(0.5));
-    Client.Close();
+    auto pFirst = Server.Accept();
+    ASSERT_TRUE(pFirst);
+    std::string sBlock;
+    ASSERT_TRUE(pFirst->ReadIdentificationBlock(sBlock));
+    pFirst->Close();
+    Peer = Server.AcceptAndWelcome();
+    ASSERT_TRUE(Peer) << "the client did not try again";
+    EXPECT_TRUE(WaitConnected());
     const std::string sTrace = testing::internal::GetCapturedStderr();
     EXPECT_NE(sTrace.find("Exception in hand shaking : "), std::string::npos) << sTrace;
+    EXPECT_EQ(Log.nConnects, 1);
+    EXPECT_EQ(Log.nDisconnects, 0);
+}
+
+// The welcome is the last message read from its packet, even when a damaged
+// message follows it; a refusal read first still refuses.
+TEST_F(HostileServerTest, WelcomeWithUnreadableTrailingMessageStillWelcomes)
+{
+    StartClient(Server.Port(), "Victim");
+    Peer = Server.AcceptHello();
+    ASSERT_TRUE(Peer);
+    CMOOSMsg Welcome(MOOS_DATA, "", "", 0.0);
+    Welcome.m_dfVal = 2.5;
+    Peer->SendBytes(PacketWithDamage({Welcome, Note("X", "x")}, 1, 0, -1));
+    ASSERT_TRUE(WaitConnected());
+    EXPECT_EQ(GetMOOSSkew(), 2.5);
+    EXPECT_EQ(Log.nConnects, 1);
+}
+
+TEST_F(HostileServerTest, RefusalWithUnreadableTrailingMessageStillRefuses)
+{
+    testing::internal::CaptureStderr();
+    StartClient(Server.Port(), "Victim");
+    Peer = Server.AcceptHello();
+    ASSERT_TRUE(Peer);
+    const CMOOSMsg Refusal(MOOS_POISON, "", "go away", 0.0);
+    Peer->SendBytes(PacketWithDamage({Refusal, Note("X", "x")}, 1, 0, -1));
+    EXPECT_FALSE(Server.Accept(0.5)) << "a refusal is final";
+    Client.Close();
+    const std::string sTrace = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sTrace.find("What I did wrong was :\"go away\""), std::string::npos) << sTrace;
     EXPECT_EQ(Log.nConnects, 0);
 }
 

@@ -36,6 +36,7 @@
 #ifndef LOCALSERVER_LOCALSERVER_H
 #define LOCALSERVER_LOCALSERVER_H
 
+#include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSMsg.h"
 
 #include <cstddef>
@@ -59,11 +60,12 @@ struct LocalServerOptions
     // Longest silence, in seconds, between two packets of a connected client
     // before the server hangs up on it. 0 or less: no bound.
     double IdleTimeout = 30.0;
-    // Bounds of one client's queue of undelivered mail.
+    // Bounds of one client's queue of undelivered mail. A queue within the
+    // byte bound goes out as one reply within the clients' packet limit.
     std::size_t QueueLimit = 10000;
-    std::size_t QueueByteLimit = std::size_t(64) << 20;
-    // Largest packet accepted from a client.
-    std::size_t PacketByteLimit = std::size_t(32) << 20;
+    std::size_t QueueByteLimit = MOOS_MAX_MSG_LENGTH;
+    // Largest packet accepted from a client: the limit the clients share.
+    std::size_t PacketByteLimit = MOOS_MAX_PKT_LENGTH;
     // A connection heard from within this many seconds (wall clock) owns its
     // name: a newcomer under the name is refused. 0 or less: every newcomer
     // takes the name over.

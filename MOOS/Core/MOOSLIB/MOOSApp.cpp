@@ -203,6 +203,8 @@ void CMOOSApp::PrintBanner()
     MOOSTrace("%s is Running:\n", appName.c_str());
     MOOSTrace("\t AppTick   @ %.1f Hz\n", appFreq);
     MOOSTrace("\t CommsTick @ %d Hz\n", commsFreq);
+    if (comms.GetSendImmediately())
+        MOOSTrace("\t SendImmediately: posts leave at once, not at the next CommsTick\n");
     if (GetMOOSTimeWarp() != 1.0)
         MOOSTrace("\t Time Warp @ %.1f \n", GetMOOSTimeWarp());
 }
@@ -216,6 +218,9 @@ bool CMOOSApp::ConfigureComms()
     missionReader.GetConfigurationParam("COMMSTICK", commsFreq);
     if (commsFreq < 0)
         commsFreq = 1;
+    bool sendImmediately = false;
+    if (missionReader.GetConfigurationParam("SendImmediately", sendImmediately))
+        comms.SetSendImmediately(sendImmediately);
     comms.SetOnConnectCallBack(MOOSAPP_OnConnect, this);
     comms.SetOnDisconnectCallBack(MOOSAPP_OnDisconnect, this);
     if (moosName.empty())

@@ -74,7 +74,9 @@ public:
     // returning false ends Run with false.
     virtual bool OnStartUp();
     // Reads the server settings and starts the comms client; false only when
-    // the server host or port is unusable.
+    // the server host or port is unusable. The block key SendImmediately
+    // (default false) makes posts leave at once instead of at the next
+    // CommsTick (CMOOSCommClient::SetSendImmediately).
     virtual bool ConfigureComms();
 
     // --- Running --------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -25,6 +26,21 @@ using Guard = std::lock_guard<CMOOSLock>;
 constexpr char kProtocolString[] = "OWLS WON'T SKATE 4/9/11";
 constexpr int kProtocolBlockBytes = 32;
 static_assert(sizeof(kProtocolString) <= kProtocolBlockBytes, "protocol block");
+
+// Everything the outbox holds goes out in one packet after the header.
+constexpr unsigned long long kMaxOutBoxBytes = MOOS_MAX_PKT_LENGTH - MOOS_PKT_HEADER_LENGTH;
+
+// Into a log, a try that did not get through is written at most this often.
+constexpr double kJournalTrySeconds = 10.0;
+
+// Turns that posts start are never closer together than this (wall clock).
+constexpr std::chrono::milliseconds kMinTurnGap(1);
+
+double SteadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
 
 void TraceResult(bool bOk, const char* sFail)
 {
@@ -87,6 +103,7 @@ bool CMOOSCommClient::StartThreads()
 bool CMOOSCommClient::Close(bool /*bNice*/)
 {
     m_bQuit = true;
+    WakeClientThread();
     m_ClientThread.Stop();
     for (int nPauses = 0; m_bClientLoopIsRunning; ++nPauses)
     {
@@ -197,6 +214,17 @@ bool CMOOSCommClient::SetReplyTimeOut(double dfSeconds)
     return true;
 }
 
+void CMOOSCommClient::SetSendImmediately(bool bSendImmediately)
+{
+    m_bSendImmediately = bSendImmediately;
+    WakeClientThread(); // a pause begun under the old setting ends now
+}
+
+bool CMOOSCommClient::GetSendImmediately() const
+{
+    return m_bSendImmediately;
+}
+
 bool CMOOSCommClient::FakeSource(bool bFake)
 {
     m_bFakeSource = bFake;
@@ -234,6 +262,15 @@ bool CMOOSCommClient::Flush(double dfMaxSeconds)
 
 bool CMOOSCommClient::Post(CMOOSMsg& msg)
 {
+    if (!QueueMsg(msg))
+        return false;
+    if (m_bSendImmediately)
+        WakeClientThread();
+    return true;
+}
+
+bool CMOOSCommClient::QueueMsg(CMOOSMsg& msg)
+{
     Guard g(m_OutLock);
     // Looked at under the outbox lock: the clean-up after a lost connection
     // clears the flag before it empties the outbox, so nothing posted for a
@@ -242,15 +279,46 @@ bool CMOOSCommClient::Post(CMOOSMsg& msg)
         return false;
     if (!(m_bFakeSource && msg.IsType(MOOS_NOTIFY)))
         msg.m_sSrc = m_sMyName;
+    if (!OutboxHasRoomFor(msg))
+        return false;
     msg.m_nID = msg.IsType(MOOS_SERVER_REQUEST) ? MOOS_SERVER_REQUEST_ID : NextMessageID();
     m_OutBox.push_front(msg);
+    m_nOutBoxBytes += msg.GetSizeInBytesWhenSerialised();
     if (m_OutBox.size() > m_nOutPendingLimit)
     {
         MOOSTrace("\nThe outbox is very full. This is suspicious and dangerous.\n");
         MOOSTrace("\nRemoving old unsent messages as new ones are added\n");
+        m_nOutBoxBytes -= m_OutBox.back().GetSizeInBytesWhenSerialised();
         m_OutBox.pop_back();
     }
+    m_bPostWaiting = true;
     return true;
+}
+
+// Called with the outbox lock held. Refusing here, rather than building a
+// packet the server would refuse, keeps the connection and tells the caller.
+bool CMOOSCommClient::OutboxHasRoomFor(const CMOOSMsg& msg)
+{
+    const unsigned long long nBytes = msg.GetSizeInBytesWhenSerialised();
+    if (nBytes > MOOS_MAX_MSG_LENGTH)
+        return MOOSFail("cannot post \"%s\": its %llu bytes are more than the %d bytes a "
+                        "message may take",
+                        msg.m_sKey.c_str(), nBytes, MOOS_MAX_MSG_LENGTH);
+    if (m_nOutBoxBytes + nBytes > kMaxOutBoxBytes)
+        return MOOSFail("cannot post \"%s\" now: the outbox already holds %llu bytes and one "
+                        "packet carries at most %llu; try again after the next turn",
+                        msg.m_sKey.c_str(), m_nOutBoxBytes, kMaxOutBoxBytes);
+    return true;
+}
+
+// Taking the wake lock before notifying means a client thread about to wait
+// either sees m_bPostWaiting already set or is waiting when notified.
+void CMOOSCommClient::WakeClientThread()
+{
+    {
+        std::lock_guard<std::mutex> g(m_WakeLock);
+    }
+    m_WakeUp.notify_one();
 }
 
 // Called with the outbox lock held. Wraps to 0 rather than overflow: the
@@ -465,6 +533,8 @@ bool CMOOSCommClient::ClearResources()
     {
         Guard g(m_OutLock);
         m_OutBox.clear();
+        m_nOutBoxBytes = 0;
+        m_bPostWaiting = false;
     }
     MOOSTrace("done\n");
     MOOSTrace("purging in box...");
@@ -511,21 +581,20 @@ bool CMOOSCommClient::ConnectToServer()
         return true;
     }
     MOOSTrace("\n---------------MOOS CONNECT-----------------------\n");
-    for (int nAttempt = 1; !m_bQuit && !TryConnectOnce(nAttempt); ++nAttempt)
-    {
-        MOOSPause(100);
-        MOOSTrace("\r");
-    }
-    if (m_bQuit)
+    if (!ReachServer())
     {
         MOOSTrace("ConnectToServer returns early\n");
         return false;
     }
     MOOSTrace("\n  Contact Made\n");
-    if (!HandShake())
+    const HandShakeResult Result = ShakeHands();
+    if (Result != HandShakeResult::kWelcomed)
     {
-        // A server that refuses us will refuse us again: stop for good.
-        m_bQuit = true;
+        // A server that refuses us will refuse us again: stop for good. A
+        // handshake cut short (a server restarting, a reset, a lost or
+        // unreadable welcome) is retried like a lost connection.
+        if (Result == HandShakeResult::kRefused)
+            m_bQuit = true;
         DestroySocket();
         return false;
     }
@@ -536,12 +605,46 @@ bool CMOOSCommClient::ConnectToServer()
     return true;
 }
 
+// Tries until a connection is made (true) or the client is closing (false).
+// On a terminal every try rewrites one line in place; into a log, shown tries
+// are whole lines at a bounded rate, and the try that gets through is always
+// shown, so its number counts every attempt.
+bool CMOOSCommClient::ReachServer()
+{
+    const bool bTerminal = isatty(fileno(stderr)) != 0;
+    double dfLastShown = 0.0;
+    for (int nAttempt = 1; !m_bQuit; ++nAttempt)
+    {
+        const double dfNow = SteadySeconds();
+        const bool bShow = bTerminal || nAttempt == 1 || dfNow - dfLastShown >= kJournalTrySeconds;
+        if (bShow)
+        {
+            TraceTry(nAttempt, bTerminal ? "" : "\n");
+            dfLastShown = dfNow;
+        }
+        if (TryConnectOnce())
+        {
+            if (!bShow)
+                TraceTry(nAttempt, "\n");
+            return true;
+        }
+        MOOSPause(100);
+        if (bTerminal)
+            MOOSTrace("\r");
+    }
+    return false;
+}
+
+void CMOOSCommClient::TraceTry(int nAttempt, const char* sEnd)
+{
+    MOOSTrace("  contacting a MOOS server %s:%d -  try %.5d %s", m_sDBHost.c_str(),
+              static_cast<int>(m_lPort), nAttempt, sEnd);
+}
+
 // One attempt on a fresh socket. A socket the system will not give us is
 // retried like a refused connection.
-bool CMOOSCommClient::TryConnectOnce(int nAttempt)
+bool CMOOSCommClient::TryConnectOnce()
 {
-    MOOSTrace("  contacting a MOOS server %s:%d -  try %.5d ", m_sDBHost.c_str(),
-              static_cast<int>(m_lPort), nAttempt);
     try
     {
         if (!m_pSocket)
@@ -574,6 +677,11 @@ void CMOOSCommClient::LimitSendWait()
 
 bool CMOOSCommClient::HandShake()
 {
+    return ShakeHands() == HandShakeResult::kWelcomed;
+}
+
+CMOOSCommClient::HandShakeResult CMOOSCommClient::ShakeHands()
+{
     MOOSTrace("  Handshaking as \"%s\"\n", m_sMyName.c_str());
     SetMOOSSkew(0.0);
     try
@@ -587,17 +695,17 @@ bool CMOOSCommClient::HandShake()
             MOOSTrace("..failed\n");
             MOOSTrace("->   MOOS Server Poisoned me....\n");
             MOOSTrace("->   What I did wrong was :\"%s\"", Reply.m_sVal.c_str());
-            return false;
+            return HandShakeResult::kRefused;
         }
         MOOSTrace("  Handshaking Complete\n");
         // A skew that is not a number would spoil MOOS time for good.
         SetMOOSSkew(std::isfinite(Reply.m_dfVal) ? Reply.m_dfVal : 0.0);
-        return true;
+        return HandShakeResult::kWelcomed;
     }
     catch (const CMOOSException& e)
     {
         MOOSTrace("Exception in hand shaking : %s", e.m_sReason);
-        return false;
+        return HandShakeResult::kFailed;
     }
 }
 
@@ -618,14 +726,16 @@ void CMOOSCommClient::SendIdentification()
         throw CMOOSException("protocol block not sent whole");
 }
 
-// The server's one answer to the greeting: the last message of its packet, or
-// a null message (double value -1) when the packet holds none.
+// The server's one answer to the greeting: the last message read from its
+// packet, or a null message (double value -1) when the packet holds none. An
+// unreadable message at the end does not undo the answer read before it; a
+// damaged packet of which nothing can be read is no answer at all.
 CMOOSMsg CMOOSCommClient::ReadWelcome()
 {
     CMOOSCommPkt Pkt;
     ReadBoundedPkt(Pkt);
     MOOSMSG_LIST Messages;
-    if (!Pkt.Serialize(Messages, false, false, nullptr))
+    if (!Pkt.Serialize(Messages, false, false, nullptr) && Messages.empty())
         throw CMOOSException("damaged welcome packet");
     return Messages.empty() ? CMOOSMsg() : Messages.front();
 }
@@ -678,8 +788,28 @@ void CMOOSCommClient::RunTurns(double& dfTickMark)
             return;
         if (m_bVerboseDebug)
             MOOSTrace("COMMSCLIENT DEBUG: DoClientWork takes %fs\n", MOOSLocalTime() - dfTickMark);
-        MOOSPause(static_cast<int>(1000.0 / TurnsPerSecond()));
+        PauseBetweenTurns();
     }
+}
+
+// Off: exactly the tick's pause. On: the same pause (with the time warp, as
+// MOOSPause applies it), cut short by a post or by Close, and never shorter
+// than the minimum gap between turns.
+void CMOOSCommClient::PauseBetweenTurns()
+{
+    const int nMS = static_cast<int>(1000.0 / TurnsPerSecond());
+    if (!m_bSendImmediately)
+    {
+        MOOSPause(nMS);
+        return;
+    }
+    const auto Start = std::chrono::steady_clock::now();
+    const std::chrono::duration<double, std::milli> Pause(nMS / GetMOOSTimeWarp());
+    {
+        std::unique_lock<std::mutex> Lock(m_WakeLock);
+        m_WakeUp.wait_for(Lock, Pause, [this] { return m_bPostWaiting || m_bQuit; });
+    }
+    std::this_thread::sleep_until(Start + kMinTurnGap);
 }
 
 // The fundamental frequency, with 0 (accepted by Run) turned into 1.
@@ -735,6 +865,8 @@ void CMOOSCommClient::BuildOutgoingPkt(CMOOSCommPkt& Pkt)
     }
     const bool bOk = Pkt.Serialize(m_OutBox, true, false, nullptr);
     m_OutBox.clear();
+    m_nOutBoxBytes = 0;
+    m_bPostWaiting = false;
     if (!bOk)
         throw CMOOSException("Serialisation Failed - this must be a lot of mail...");
 }
@@ -742,6 +874,7 @@ void CMOOSCommClient::BuildOutgoingPkt(CMOOSCommPkt& Pkt)
 void CMOOSCommClient::StoreReply(CMOOSCommPkt& Pkt, double dfTxTime, double dfRxTime)
 {
     double dfServerTime = std::numeric_limits<double>::quiet_NaN();
+    bool bWhole = true;
     {
         Guard g(m_InLock);
         if (m_InBox.size() > m_nInPendingLimit)
@@ -751,12 +884,15 @@ void CMOOSCommClient::StoreReply(CMOOSCommPkt& Pkt, double dfTxTime, double dfRx
             MOOSTrace("The user must read mail occasionally");
             m_InBox.clear();
         }
-        // A damaged reply ends the connection, whose clean-up empties the
-        // inbox again, so half a packet is never handed out.
-        if (!Pkt.Serialize(m_InBox, false, true, &dfServerTime))
-            throw CMOOSException("damaged reply packet");
+        // The packet arrived whole, so the connection is sound: an unreadable
+        // message only hides where the ones after it begin. The messages read
+        // before it are good mail and are handed out; the rest is dropped.
+        bWhole = Pkt.Serialize(m_InBox, false, true, &dfServerTime);
         m_bMailPresent = true;
     }
+    if (!bWhole)
+        MOOSTrace("an unreadable message in the server's reply: the rest of that packet is "
+                  "dropped\n");
     if (std::isfinite(dfServerTime))
         UpdateMOOSSkew(dfTxTime, dfServerTime, dfRxTime);
 }

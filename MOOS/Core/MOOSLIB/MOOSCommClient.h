@@ -27,17 +27,42 @@
 // arrive whole within the reply time-out (10 s unless SetReplyTimeOut says
 // otherwise) and may not declare more than MOOS_MAX_PKT_LENGTH bytes, or the
 // connection is closed and retried like any failed turn. A send that cannot
-// finish within the same time-out fails the same way. The server's answer to
-// the handshake has the same bound; a handshake that fails, by time-out or
-// otherwise, stops the client for good, like a refusal. The client thread
-// looks at the quit flag every 50 ms of these waits, so Close never waits for
-// the full time-out. (Establishing the TCP connection itself is the system's
-// blocking connect: to an unreachable host it can take the system's own
-// connect time-out.)
+// finish within the same time-out fails the same way. A reply whose framing is
+// whole but which holds an unreadable message costs only the rest of that
+// packet: the messages before the damage are delivered, one trace says what
+// was dropped, and the connection stays up. The server's answer to the
+// handshake has the same bounds. Only a refusal ('K') stops the client for
+// good; every other failed handshake (hang-up, reset, time-out, a welcome of
+// which nothing can be read) is traced and retried a second later, like a lost
+// connection. The client thread looks at the quit flag every 50 ms of these
+// waits, so Close never waits for the full time-out. (Establishing the TCP
+// connection itself is the system's blocking connect: to an unreachable host
+// it can take the system's own connect time-out.)
+//
+// Packet size: no packet either way exceeds MOOS_MAX_PKT_LENGTH, the limit the
+// server shares. A message larger than MOOS_MAX_MSG_LENGTH can never travel
+// and is refused at posting; a post that would take the outbox past what one
+// packet can carry is refused as well (false, with a trace, nothing queued),
+// so the outbox always goes out as one packet the server accepts.
+//
+// Connect tries: on a terminal each try rewrites one line in place. When
+// standard error is not a terminal (a log file, a service journal), tries are
+// whole lines: the first, then at most one every 10 s while the server stays
+// away, and the one that gets through, each with its true try number.
+//
+// Sending at once (SetSendImmediately, off by default): a post wakes the
+// client thread from its pause between turns, so the value leaves within a
+// round trip instead of waiting up to a whole comms tick. Still one turn at a
+// time, each carrying the whole outbox, and turns stay at least 1 ms apart
+// (wall clock) so that posting in a tight loop cannot flood the server. The
+// connect retry, the second's pause after a lost connection and the wait for
+// a reply are never shortened.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -76,7 +101,8 @@ public:
     // the client thread at the given turns per second (above 200 is cut to
     // 200; 0 runs at 1). True once started; false, changing nothing, while
     // the client thread still runs (Close first; a client stopped by a
-    // refused handshake may run again at once).
+    // refused handshake can run again once its thread has ended, a second
+    // after the refusal).
     bool Run(const char* sServer, long lPort, const char* sMyName,
              unsigned int nFundamentalFrequency = 5);
     // Never call Close from a callback: it joins the thread that runs them.
@@ -114,13 +140,19 @@ public:
     // warped. Values of 0 or less are refused (false). The send bound takes
     // effect from the next connection.
     bool SetReplyTimeOut(double dfSeconds);
+    // Off (the default): posts wait for the next turn, one per comms tick.
+    // On: a post cuts the pause between turns short (see the top of this
+    // file); may be switched at any time, from any thread.
+    void SetSendImmediately(bool bSendImmediately);
+    bool GetSendImmediately() const;
 
     // ----- Posting (any thread; never waits for the network) ----------------
 
     // Stamps the client name as source (except on a notification while the
     // fake-source flag is set) and the next message number as ID (-2 for a
     // server request) into msg, and queues a copy at the front of the
-    // outbox. False, with msg unchanged, while not connected. The 1001st
+    // outbox. False, with msg unchanged, while not connected, and with a
+    // trace when msg or the outbox would exceed the packet limit. The 1001st
     // queued message pushes out the oldest.
     bool Post(CMOOSMsg& msg);
 
@@ -200,9 +232,12 @@ protected:
     // the inbox, refine the skew, call the mail callback. False when the
     // connection failed and has been closed.
     virtual bool DoClientWork();
-    // Connects (retrying every 100 ms until quit) and handshakes. A refused
-    // or failed handshake sets the quit flag: the client stops for good.
+    // Connects (retrying every 100 ms until quit) and handshakes. A refusal
+    // sets the quit flag: the client stops for good. Any other failed
+    // handshake returns false with the quit flag clear, so the loop tries
+    // again a second later.
     bool ConnectToServer();
+    // True when welcomed; false when refused or failed.
     bool HandShake();
     // The one disconnect path: closes the socket, clears the connected flag,
     // the mail boxes and the registered set, and calls the disconnect
@@ -219,6 +254,13 @@ private:
         void* pParam = nullptr;
     };
 
+    enum class HandShakeResult
+    {
+        kWelcomed,
+        kRefused,
+        kFailed
+    };
+
     int NextMessageID();
     bool NotifyMsg(const std::string& sVar, CMOOSMsg& msg);
     CallBackSlot GetCallBack(CallBackSlot CMOOSCommClient::*pSlot);
@@ -226,10 +268,17 @@ private:
                            const char* sFail);
     void CallMailCallBack();
     void DestroySocket();
-    bool TryConnectOnce(int nAttempt);
+    bool ReachServer();
+    bool TryConnectOnce();
+    void TraceTry(int nAttempt, const char* sEnd);
     void LimitSendWait();
+    HandShakeResult ShakeHands();
     void SendIdentification();
     CMOOSMsg ReadWelcome();
+    bool QueueMsg(CMOOSMsg& msg);
+    bool OutboxHasRoomFor(const CMOOSMsg& msg);
+    void WakeClientThread();
+    void PauseBetweenTurns();
     void ReadBoundedPkt(CMOOSCommPkt& Pkt);
     void RunTurns(double& dfTickMark);
     unsigned int TurnsPerSecond();
@@ -246,6 +295,7 @@ private:
     MOOSMSG_LIST m_OutBox;
     int m_nNextMsgID = 0; // never reset, not even by a reconnection
     unsigned int m_nOutPendingLimit = 1000;
+    unsigned long long m_nOutBoxBytes = 0; // byte forms of the queued messages
 
     // ----- Guarded by m_InLock -------------------------------------------------
     CMOOSLock m_InLock;
@@ -265,6 +315,12 @@ private:
     std::unique_ptr<XPCTcpSocket> m_pSocket;
     CMOOSThread m_ClientThread;
 
+    // ----- Wakes the pause between turns (send at once). A post sets
+    // m_bPostWaiting under the outbox lock, then notifies through m_WakeLock
+    // so that a waiter cannot miss it.
+    std::mutex m_WakeLock;
+    std::condition_variable m_WakeUp;
+
     // ----- Shared by both threads ------------------------------------------------
     std::atomic<bool> m_bConnected{false};
     std::atomic<bool> m_bMailPresent{false};
@@ -272,6 +328,8 @@ private:
     std::atomic<bool> m_bClientLoopIsRunning{false};
     std::atomic<bool> m_bFakeSource{false};
     std::atomic<bool> m_bVerboseDebug{false};
+    std::atomic<bool> m_bSendImmediately{false};
+    std::atomic<bool> m_bPostWaiting{false}; // a post since the last packet was built
     std::atomic<unsigned int> m_nFundamentalFreq{5};
     std::atomic<double> m_dfReplyTimeOut{10.0};
     std::atomic<unsigned long> m_nTurnsCompleted{0}; // turns whose reply arrived

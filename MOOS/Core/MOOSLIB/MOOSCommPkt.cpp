@@ -34,7 +34,7 @@ bool CMOOSCommPkt::InflateTo(int nNewStreamSize)
     std::unique_ptr<unsigned char[]> pNew(new (std::nothrow) unsigned char[nNewStreamSize]);
     if (!pNew)
     {
-        MOOSTrace("memory allocation failed in CMOOSCommPkt::CopyToStream\n");
+        MOOSTrace("memory allocation failed in CMOOSCommPkt::CopyToStream");
         return false;
     }
     if (m_nByteCount > 0)
@@ -187,7 +187,8 @@ bool CMOOSCommPkt::ReadList(MOOSMSG_LIST& List, bool bNoNULL, double* pdfPacketT
 // Reads the message at the next data into the front of List and returns its
 // declared length; -1, with nothing inserted, when it is cut short or declares
 // a length that does not cover its own fields or that runs past the packet
-// (either would put the next message at a wrong place).
+// (either would put the next message at a wrong place). Silent: the reader of
+// the packet decides what an unreadable message costs and says so once.
 int CMOOSCommPkt::ReadMessage(MOOSMSG_LIST& List, int nRemaining)
 {
     CMOOSMsg& Msg = List.emplace_front();
@@ -200,8 +201,6 @@ int CMOOSCommPkt::ReadMessage(MOOSMSG_LIST& List, int nRemaining)
     const unsigned int nTaken = Msg.GetSizeInBytesWhenSerialised();
     if (nLength < 0 || static_cast<unsigned int>(nLength) < nTaken || nLength > nRemaining)
     {
-        MOOSTrace("CMOOSCommPkt::Serialize a message declares %d bytes but takes %u of %d left\n",
-                  nLength, nTaken, nRemaining);
         List.pop_front();
         return -1;
     }

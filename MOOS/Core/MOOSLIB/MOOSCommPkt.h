@@ -21,9 +21,13 @@
 // itself and moves to a heap buffer it owns (growing by doubling) only when a
 // packet outgrows that. Not copyable: its stream points into itself.
 //
-// Limits: a received packet may declare at most MOOS_MAX_PKT_LENGTH bytes
-// (64 MiB) and at least the 9 header bytes; anything else is a damaged or
-// hostile stream and is refused before any of its body is received.
+// Limits: MOOS_MAX_PKT_LENGTH (64 MiB) is the one packet limit of both
+// directions, for the clients and the server alike. A received packet may
+// declare at most that many bytes and at least the 9 header bytes; anything
+// else is a damaged or hostile stream and is refused before any of its body is
+// received. A single message may take at most MOOS_MAX_MSG_LENGTH bytes, so
+// that the packet carrying it, led by the server's null message when it is
+// delivered, stays within the limit on every leg of its way.
 #ifndef MOOSLIB_MOOSCOMMPKT_H
 #define MOOSLIB_MOOSCOMMPKT_H
 
@@ -34,6 +38,9 @@
 #define MOOS_PKT_DEFAULT_SPACE 32768
 #define MOOS_PKT_HEADER_LENGTH 9
 #define MOOS_MAX_PKT_LENGTH (64 * 1024 * 1024)
+// Room kept in every packet for its header and a leading null message.
+#define MOOS_PKT_RESERVED_LENGTH 1024
+#define MOOS_MAX_MSG_LENGTH (MOOS_MAX_PKT_LENGTH - MOOS_PKT_RESERVED_LENGTH)
 
 class CMOOSCommPkt
 {
