@@ -10,6 +10,7 @@
 #include <chrono>
 #include <future>
 #include <sstream>
+#include <thread>
 
 namespace
 {
@@ -137,11 +138,44 @@ TEST_F(LocalServerTest, AllowListRefusesEveryOtherName)
     EXPECT_EQ(Server->GetClientNames(), std::vector<std::string>{"Vantor"});
 }
 
-TEST_F(LocalServerTest, SecondConnectionUnderANameReplacesTheOlder)
+// ---------------------------------------------------------------------------
+// One owner per client name.
+
+TEST_F(LocalServerTest, LiveNameIsRefusedAndItsOwnerKeepsItsConnection)
 {
+    StartServer();
+    auto pOwner = Join("dup");
+    pOwner->Register("X");
+    auto pNewcomer = Connect();
+    std::string sReason = RefusalOf(*pNewcomer, {Hello("dup")});
+    EXPECT_NE(sReason.find("the name \"dup\" is in use"), std::string::npos) << sReason;
+    EXPECT_EQ(Server->GetRefusedCount(), 1u);
+    Join("other")->Notify("X", 7.0);
+    MOOSMSG_LIST Mail = pOwner->Exchange({});
+    ASSERT_EQ(Mail.size(), 1u) << "the owner keeps its link and its registration";
+    EXPECT_EQ(Mail.front().m_dfVal, 7.0);
+}
+
+// Every packet renews the hold, not only the handshake.
+TEST_F(LocalServerTest, OwnerThatKeepsTalkingKeepsItsNamePastTheHoldTime)
+{
+    Options.NameHoldSeconds = 1.0;
+    StartServer();
+    auto pOwner = Join("dup");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    pOwner->Exchange({});
+    auto pNewcomer = Connect();
+    EXPECT_NE(RefusalOf(*pNewcomer, {Hello("dup")}), "");
+    EXPECT_NO_THROW(pOwner->Exchange({}));
+}
+
+TEST_F(LocalServerTest, SilentOwnerIsTakenOverWithItsRegistrations)
+{
+    Options.NameHoldSeconds = 0.3;
     StartServer();
     auto pOld = Join("dup");
     pOld->Register("X");
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
     auto pNew = Join("dup");
     EXPECT_TRUE(pOld->IsClosedByServer(5.0));
     auto pOther = Join("other");
@@ -149,6 +183,17 @@ TEST_F(LocalServerTest, SecondConnectionUnderANameReplacesTheOlder)
     EXPECT_TRUE(pNew->Exchange({}).empty()) << "the old registration went with the old link";
     EXPECT_TRUE(Server->IsClientConnected("dup"));
     EXPECT_EQ(Server->GetClientNames().size(), 2u);
+    EXPECT_EQ(Server->GetRefusedCount(), 0u);
+}
+
+TEST_F(LocalServerTest, NoHoldTimeLetsEveryNewcomerTakeTheNameOver)
+{
+    Options.NameHoldSeconds = 0.0;
+    StartServer();
+    auto pOld = Join("dup");
+    auto pNew = Join("dup");
+    EXPECT_TRUE(pOld->IsClosedByServer(5.0));
+    EXPECT_NO_THROW(pNew->Exchange({}));
 }
 
 // ---------------------------------------------------------------------------

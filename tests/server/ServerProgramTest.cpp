@@ -115,6 +115,11 @@ TEST(ServerProgramTest, HelpPrintsTheUsageAndSucceeds)
 {
     ServerProcess Program({"--help"});
     EXPECT_EQ(Program.ReadLine().rfind("usage: LocalServer", 0), 0u);
+    std::string sText;
+    for (std::string sLine = Program.ReadLine(); !sLine.empty(); sLine = Program.ReadLine())
+        sText += sLine + "\n";
+    EXPECT_NE(sText.find("One owner per client name"), std::string::npos) << sText;
+    EXPECT_NE(sText.find("within the last 5 s"), std::string::npos) << sText;
     EXPECT_EQ(Program.WaitForExit(), 0);
 }
 

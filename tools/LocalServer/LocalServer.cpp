@@ -89,6 +89,14 @@ public:
 private:
     int m_Fds[2];
 };
+
+// Wall-clock seconds on a clock that never jumps, for the name rule.
+double SteadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
 // One accepted connection; its thread is the only one to transfer on the link.
 struct Connection
 {
@@ -103,6 +111,8 @@ struct Connection
     std::string sName;
     std::thread Thread;
     std::atomic<bool> bFinished{false};
+    // When a packet (or the greeting) was last heard, in SteadySeconds.
+    std::atomic<double> dfLastHeard{0.0};
 };
 } // namespace
 
@@ -146,7 +156,8 @@ private:
     bool Handshake(Connection& Conn, double& dfSkew);
     void Welcome(Connection& Conn, double dfSkew);
     bool Refuse(Connection& Conn, const std::string& sWhy);
-    bool Admit(const std::shared_ptr<Connection>& pConn, const std::string& sName);
+    bool Admit(const std::shared_ptr<Connection>& pConn);
+    bool TryAdmit(const std::shared_ptr<Connection>& pConn, std::string& sInUse);
     bool Turn(Connection& Conn);
     void Finish(const std::shared_ptr<Connection>& pConn);
     // Wakes the Wait... calls after a change made outside m_Lock; passing
@@ -324,7 +335,7 @@ void CLocalServer::Impl::Serve(std::shared_ptr<Connection> pConn)
     try
     {
         double dfSkew = 0.0;
-        if (Handshake(*pConn, dfSkew) && Admit(pConn, pConn->sName))
+        if (Handshake(*pConn, dfSkew) && Admit(pConn))
         {
             Welcome(*pConn, dfSkew);
             while (Turn(*pConn))
@@ -371,6 +382,7 @@ bool CLocalServer::Impl::Handshake(Connection& Conn, double& dfSkew)
     bool bTimed = std::isfinite(Hello.m_dfTime) && Hello.m_dfTime > 0;
     dfSkew = bTimed ? Now() - Hello.m_dfTime : 0.0;
     Conn.sName = Hello.m_sVal;
+    Conn.dfLastHeard = SteadySeconds();
     return true;
 }
 
@@ -393,18 +405,41 @@ bool CLocalServer::Impl::Refuse(Connection& Conn, const std::string& sWhy)
     return false;
 }
 
-// Publishes the connection under its name, replacing an older connection of
-// that name: the older one is hung up and forgotten at once.
-bool CLocalServer::Impl::Admit(const std::shared_ptr<Connection>& pConn, const std::string& sName)
+// Publishes the connection under its name, or refuses it when the name
+// belongs to a live connection. The refusal is sent after the lock is
+// released: no lock is held across network I/O.
+bool CLocalServer::Impl::Admit(const std::shared_ptr<Connection>& pConn)
 {
+    std::string sInUse;
+    if (TryAdmit(pConn, sInUse))
+        return true;
+    return !sInUse.empty() && Refuse(*pConn, sInUse);
+}
+
+// False with sInUse saying why when the name's owner was heard from within
+// the hold time, false with sInUse empty when the server stops. An owner
+// silent for longer is hung up and forgotten at once: its process may be
+// the newcomer, back after a connection that died unnoticed.
+bool CLocalServer::Impl::TryAdmit(const std::shared_ptr<Connection>& pConn, std::string& sInUse)
+{
+    const std::string& sName = pConn->sName;
     std::lock_guard<std::mutex> Guard(m_Lock);
     if (m_bStopping)
         return false;
     auto it = m_ByName.find(sName);
     if (it != m_ByName.end())
     {
-        MOOSTrace("LocalServer: \"%s\" connected again; dropping its older connection\n",
-                  sName.c_str());
+        double dfSilent = SteadySeconds() - it->second->dfLastHeard;
+        if (m_Options.NameHoldSeconds > 0.0 && dfSilent < m_Options.NameHoldSeconds)
+        {
+            sInUse = MOOSFormat("the name \"%s\" is in use by a live connection (heard from "
+                                "%.1f s ago; a name is free after %g s of silence)",
+                                sName.c_str(), dfSilent, m_Options.NameHoldSeconds);
+            return false;
+        }
+        MOOSTrace("LocalServer: \"%s\" connected again after %.1f s of silence; dropping its "
+                  "older connection\n",
+                  sName.c_str(), dfSilent);
         m_Db.RemoveClient(it->second->nId);
         it->second->Link.Hangup();
     }
@@ -420,6 +455,7 @@ bool CLocalServer::Impl::Turn(Connection& Conn)
     if (!Conn.Link.ReadPacket(In, m_Options.PacketByteLimit, ToMs(m_Options.IdleTimeout)))
         return MOOSFail("LocalServer: \"%s\" dropped: %s", Conn.sName.c_str(),
                         Conn.Link.GetError().c_str());
+    Conn.dfLastHeard = SteadySeconds();
     MOOSMSG_LIST Incoming;
     if (!In.Serialize(Incoming, false, true))
         return MOOSFail("LocalServer: \"%s\" dropped: damaged packet", Conn.sName.c_str());

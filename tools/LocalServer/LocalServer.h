@@ -19,9 +19,14 @@
 //        separated and sorted, and whose double value is their number;
 //   '.'  and anything else: nothing.
 // Per-client queues are bounded (oldest dropped, counted, reported on standard
-// error). A second connection under a name already connected replaces the older
-// one, so a process that reconnects before its old connection was seen to die is
-// never locked out.
+// error).
+//
+// One owner per client name: a new connection under a name whose connection
+// is alive (a packet heard from it within NameHoldSeconds) is refused with a
+// 'K' saying the name is in use, and the live one is left alone. A name whose
+// connection has been silent longer than that is taken over: the older
+// connection is hung up, so a process whose connection died unnoticed can
+// come back at once.
 //
 // Threads: Start, Stop and the destructor belong to the owner's thread. The
 // server runs one thread that accepts connections and one thread per
@@ -61,6 +66,10 @@ struct LocalServerOptions
     std::size_t QueueByteLimit = MOOS_MAX_MSG_LENGTH;
     // Largest packet accepted from a client: the limit the clients share.
     std::size_t PacketByteLimit = MOOS_MAX_PKT_LENGTH;
+    // A connection heard from within this many seconds (wall clock) owns its
+    // name: a newcomer under the name is refused. 0 or less: every newcomer
+    // takes the name over.
+    double NameHoldSeconds = 5.0;
     // Connections beyond this number are closed as soon as they are accepted.
     std::size_t MaxConnections = 1000;
     // When set, one line per notification, flushed per line:
@@ -112,7 +121,8 @@ public:
     // connected client sName.
     std::size_t GetDroppedCount() const;
     std::size_t GetDroppedCount(const std::string& sName) const;
-    // Handshakes refused since Start (bad greeting or name not allowed).
+    // Handshakes refused since Start (bad greeting, name not allowed or in
+    // use).
     std::size_t GetRefusedCount() const;
     // The latest notification of sKey; false (Msg untouched) when none.
     bool GetValue(const std::string& sKey, CMOOSMsg& Msg) const;

@@ -1,5 +1,7 @@
 #include "ServerCommandLine.h"
 
+#include "LocalServer.h"
+
 #include "MOOSLIB/MOOSFileReader.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
@@ -77,16 +79,23 @@ bool TakesValue(const std::string& sOption)
 
 const char* ServerUsage()
 {
-    return "usage: LocalServer [--port N] [--bind ADDR] [--log] [--allow NAMES]\n"
-           "                   [--warp W | --mission FILE] [--help]\n"
-           "  --port N        port to listen on (default 9000; 0 picks a free one)\n"
-           "  --bind ADDR     IPv4 address to listen on (default 127.0.0.1)\n"
-           "  --log           one line per notification on standard output:\n"
-           "                  <time> <source> <key> <value>\n"
-           "  --allow NAMES   comma-separated client names; others are refused\n"
-           "  --warp W        time warp of the server's clock (0 < W < 100)\n"
-           "  --mission FILE  take the time warp from the file's MOOSTimeWarp\n"
-           "  --help          this text\n";
+    static const std::string sUsage =
+        "usage: LocalServer [--port N] [--bind ADDR] [--log] [--allow NAMES]\n"
+        "                   [--warp W | --mission FILE] [--help]\n"
+        "  --port N        port to listen on (default 9000; 0 picks a free one)\n"
+        "  --bind ADDR     IPv4 address to listen on (default 127.0.0.1)\n"
+        "  --log           one line per notification on standard output:\n"
+        "                  <time> <source> <key> <value>\n"
+        "  --allow NAMES   comma-separated client names; others are refused\n"
+        "  --warp W        time warp of the server's clock (0 < W < 100)\n"
+        "  --mission FILE  take the time warp from the file's MOOSTimeWarp\n"
+        "  --help          this text\n" +
+        MOOSFormat("One owner per client name: a client that connects under a name whose\n"
+                   "connection is alive (heard from within the last %g s) is refused, and the\n"
+                   "running one keeps its connection; a name silent for longer is taken over\n"
+                   "by the newcomer, so a client whose connection died unnoticed can come back.\n",
+                   LocalServerOptions().NameHoldSeconds);
+    return sUsage.c_str();
 }
 
 bool ParseServerCommandLine(int argc, char** argv, ServerCommandLine& Line, std::string& sError)

@@ -236,6 +236,11 @@ bool CMOOSCommClient::IsConnected()
     return m_bConnected;
 }
 
+bool CMOOSCommClient::IsRunning()
+{
+    return m_ClientThread.IsThreadRunning();
+}
+
 // A message posted before the call is either in the turn now in flight or
 // still in the outbox, which the turn after it takes: two completed turns
 // carry it.

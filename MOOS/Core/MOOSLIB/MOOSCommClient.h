@@ -212,6 +212,10 @@ public:
     std::set<std::string> GetRegistered();
     bool FakeSource(bool bFake);
     bool IsConnected();
+    // Whether the client thread still runs: true from Run until Close, or
+    // until a refused or failed handshake stops the client for good. A
+    // client that runs but is not connected is still looking for its server.
+    bool IsRunning();
 
     // Refines the process clock skew from one exchange (request time unused):
     // estimate = server time - reply time; taken whole when the skew is 0,

@@ -1,0 +1,71 @@
+// How VarPoke reads NAME=VALUE: which values become doubles, which strings.
+#include "PokeAssignment.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+PokeAssignment Parsed(const std::string& sArg, bool bForceString = false)
+{
+    PokeAssignment A;
+    std::string sError;
+    EXPECT_TRUE(ParsePokeAssignment(sArg, bForceString, A, sError)) << sArg << ": " << sError;
+    return A;
+}
+
+TEST(PokeAssignmentTest, DecimalNumbersAreDoubles)
+{
+    for (const auto& Case : std::vector<std::pair<std::string, double>>{
+             {"X=3.25", 3.25}, {"X=-12", -12.0}, {"X=1e-3", 1e-3}, {"X=+.5", 0.5}})
+    {
+        PokeAssignment A = Parsed(Case.first);
+        EXPECT_TRUE(A.bIsDouble) << Case.first;
+        EXPECT_EQ(A.dfValue, Case.second) << Case.first;
+        EXPECT_EQ(A.sName, "X");
+    }
+}
+
+TEST(PokeAssignmentTest, EverythingElseIsAStringAsWritten)
+{
+    for (const char* sValue :
+         {"hello", "", "12abc", "0x10", "nan", "inf", "1e999", "1.2.3-", " 5", "a=b", "\"half"})
+    {
+        PokeAssignment A = Parsed(std::string("X=") + sValue);
+        EXPECT_FALSE(A.bIsDouble) << sValue;
+        EXPECT_EQ(A.sValue, sValue);
+    }
+}
+
+TEST(PokeAssignmentTest, QuotesOrStringFlagMakeAStringOfANumber)
+{
+    PokeAssignment Quoted = Parsed("X=\"42\"");
+    EXPECT_FALSE(Quoted.bIsDouble);
+    EXPECT_EQ(Quoted.sValue, "42");
+    PokeAssignment Inner = Parsed("X=\"say \"hi\" twice\"");
+    EXPECT_EQ(Inner.sValue, "say \"hi\" twice");
+    PokeAssignment Forced = Parsed("X=42", true);
+    EXPECT_FALSE(Forced.bIsDouble);
+    EXPECT_EQ(Forced.sValue, "42");
+    EXPECT_EQ(Parsed("X=\"\"").sValue, "");
+}
+
+TEST(PokeAssignmentTest, NameEndsAtTheFirstEqualsSign)
+{
+    PokeAssignment A = Parsed("CMD=speed=3");
+    EXPECT_EQ(A.sName, "CMD");
+    EXPECT_EQ(A.sValue, "speed=3");
+}
+
+TEST(PokeAssignmentTest, OperandWithoutANameIsRefusedAndLeavesTheOutputAlone)
+{
+    for (const char* sArg : {"X", "=5", ""})
+    {
+        PokeAssignment A;
+        A.sName = "kept";
+        std::string sError;
+        EXPECT_FALSE(ParsePokeAssignment(sArg, false, A, sError)) << sArg;
+        EXPECT_NE(sError.find("is not NAME=VALUE"), std::string::npos) << sError;
+        EXPECT_EQ(A.sName, "kept");
+    }
+}
+} // namespace

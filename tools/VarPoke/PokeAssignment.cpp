@@ -1,0 +1,46 @@
+#include "PokeAssignment.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace
+{
+bool IsQuoted(const std::string& sValue)
+{
+    return sValue.size() >= 2 && sValue.front() == '"' && sValue.back() == '"';
+}
+
+bool ToDecimal(const std::string& sText, double& dfValue)
+{
+    if (sText.empty() || sText.find_first_not_of("0123456789.eE+-") != std::string::npos)
+        return false;
+    char* pEnd = nullptr;
+    const double dfParsed = std::strtod(sText.c_str(), &pEnd);
+    if (*pEnd != '\0' || !std::isfinite(dfParsed))
+        return false;
+    dfValue = dfParsed;
+    return true;
+}
+} // namespace
+
+bool ParsePokeAssignment(const std::string& sArg, bool bForceString, PokeAssignment& Out,
+                         std::string& sError)
+{
+    const std::string::size_type nEquals = sArg.find('=');
+    if (nEquals == std::string::npos || nEquals == 0)
+    {
+        sError = "\"" + sArg + "\" is not NAME=VALUE";
+        return false;
+    }
+    PokeAssignment A;
+    A.sName = sArg.substr(0, nEquals);
+    const std::string sValue = sArg.substr(nEquals + 1);
+    if (IsQuoted(sValue))
+        A.sValue = sValue.substr(1, sValue.size() - 2);
+    else if (bForceString || !ToDecimal(sValue, A.dfValue))
+        A.sValue = sValue;
+    else
+        A.bIsDouble = true;
+    Out = A;
+    return true;
+}
