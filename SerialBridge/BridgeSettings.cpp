@@ -199,25 +199,32 @@ std::string UsageText(const BridgeProgram& program)
     std::string text =
         "Usage: " + program.name + " [MissionFile [ProcessName]]\n" + "       " + program.name +
         " --help | -h | --version\n\n" + program.name + " reads " + program.reads +
-        " and publishes what it reads to the MOOS server.\nMissionFile defaults to "
-        "Mission.moos, ProcessName to " +
+        " and publishes what it reads\n"
+        "to the MOOS server. MissionFile defaults to Mission.moos, ProcessName to\n" +
         program.defaultProcess +
-        "; the process's block of the mission file\n"
-        "may set these keys (names in any letter case):\n\n"
+        "; the process's block of the mission file may set these keys\n"
+        "(names in any letter case):\n\n"
         "  SerialPort = /dev/ttyUSB0   the device (" +
         program.deviceVariable +
-        ", when set and not empty, wins)\n"
+        ", when set and not empty,\n"
+        "                              wins)\n"
         "  BaudRate = 19200            1200, 2400, 4800, 9600, 19200, 38400, 57600,\n"
         "                              115200, 230400, 460800 or 921600\n";
     if (program.readsGga)
         text += "  AcceptAnyTalker = false     true: $GNGGA, $GLGGA, ... read as $GPGGA\n"
                 "  RequireFix = false          true: a GGA sentence without a fix is ignored\n";
-    text += "  VerifyChecksum = false      true: a line with a wrong or missing *hh is ignored\n"
+    text += "  VerifyChecksum = false      true: a line with a wrong or missing *hh is\n"
+            "                              ignored\n"
             "  PublishEveryLine = true     false: publish only after a line that gave values\n"
             "  StampTime = false           true: stamp values with the current MOOS time\n"
-            "  DataTimeout = 0             seconds of silence that raise the application\n"
-            "                              error (0: off)\n"
-            "  ReopenDevice = false        true: wait for a missing or lost device\n"
-            "  Echo = true                 false: no echo of each reading on standard output\n";
+            "  DataTimeout = 0             seconds of silence (up to 86400) that raise the\n"
+            "                              application error (0: off)\n"
+            "  ReopenDevice = false        true: wait for a missing, busy or lost device\n"
+            "  Echo = true                 false: no echo of each reading on standard output\n"
+            "\n"
+            "SIGTERM, SIGINT and SIGHUP stop it after delivering what it has read.\n"
+            "Exit status: 0 when stopped by a signal; 1 when the device cannot be opened,\n"
+            "is in use or is lost (without ReopenDevice); 2 for a BaudRate or DataTimeout\n"
+            "that cannot be used.\n";
     return text;
 }

@@ -155,6 +155,13 @@ TEST(BridgeTextTest, UsageNamesTheVariableAndOnlyTheProgramsKeys)
     EXPECT_EQ(compass.find("AcceptAnyTalker"), std::string::npos);
 }
 
+TEST(BridgeTextTest, UsageFitsEightyColumns)
+{
+    for (const BridgeProgram& program : {kGps, kCompass})
+        EXPECT_EQ(serialtest::LinesWiderThan(UsageText(program), 80), std::vector<std::string>{})
+            << program.name;
+}
+
 TEST(NmeaChecksumTest, SoundSentencesPassInEitherCase)
 {
     EXPECT_TRUE(

@@ -161,6 +161,11 @@ TEST_F(SensorSimOptionsTest, FaultsOfARealSensorAreTaken)
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
+TEST_F(SensorSimOptionsTest, UsageFitsEightyColumns)
+{
+    EXPECT_EQ(serialtest::LinesWiderThan(SensorSimUsage(), 80), std::vector<std::string>{});
+}
+
 TEST_F(SensorSimOptionsTest, BadCommandLinesAreRefusedWithAReason)
 {
     for (const std::vector<std::string>& args :

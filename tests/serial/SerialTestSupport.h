@@ -57,6 +57,19 @@ inline std::vector<std::string> LinesWith(const std::string& text, const std::st
             found.push_back(line);
     return found;
 }
+
+// The lines of text wider than columns, for usage texts that must fit a
+// terminal.
+inline std::vector<std::string> LinesWiderThan(const std::string& text, std::size_t columns)
+{
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.size() > columns)
+            found.push_back(line);
+    return found;
+}
+
 // A temporary folder, removed with everything in it.
 class TempDir
 {
