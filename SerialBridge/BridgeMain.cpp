@@ -132,7 +132,13 @@ int RunBridge(const CommandLine& picked, const BridgeProgram& program,
         return 1;
     }
     SignalWatcher signals(*app);
-    app->Run(picked.moosName.c_str(), picked.missionFile.c_str());
+    if (!app->Run(picked.moosName.c_str(), picked.missionFile.c_str()))
+    {
+        // A bridge that never ran (no usable server address, say) must not
+        // look like one that was stopped: a service manager restarts on 1.
+        std::cerr << program.name << ": did not start; the lines above say why" << std::endl;
+        return 1;
+    }
     if (app->ReadError().empty())
         return 0;
     ReportLostDevice(program, read.settings.serialPort, app->ReadError());

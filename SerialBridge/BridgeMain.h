@@ -15,7 +15,8 @@
 // pass (a read waits at most 200 ms), delivers what it has published, closes
 // its connection and the program exits 0. A device lost without
 // ReopenDevice ends it with one line saying what happened and what to do,
-// and status 1.
+// and status 1; so does a start that fails inside Run (no usable server
+// host or port in the mission file).
 //
 // Call it from main before any other thread is started: it blocks the stop
 // signals in the calling thread so that every thread started later inherits

@@ -224,7 +224,7 @@ std::string UsageText(const BridgeProgram& program)
             "\n"
             "SIGTERM, SIGINT and SIGHUP stop it after delivering what it has read.\n"
             "Exit status: 0 when stopped by a signal; 1 when the device cannot be opened,\n"
-            "is in use or is lost (without ReopenDevice); 2 for a BaudRate or DataTimeout\n"
-            "that cannot be used.\n";
+            "is in use or is lost (without ReopenDevice), or the bridge cannot start (an\n"
+            "empty ServerHost); 2 for a BaudRate or DataTimeout that cannot be used.\n";
     return text;
 }

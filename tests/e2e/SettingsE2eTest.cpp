@@ -4,6 +4,7 @@
 // and put back), checked at an in-process server.
 #include "E2eSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -258,6 +259,21 @@ TEST_F(SettingsTest, UnusableBaudRateEndsWithStatusTwoBeforeOpening)
     EXPECT_EQ(vantor.Stderr(), "Vantor: BaudRate = 9601 cannot be used: give a standard rate: "
                                "1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, "
                                "460800 or 921600\n");
+}
+
+// A bridge that cannot start (the mission file gives an empty server host)
+// says so and ends with status 1, not with the 0 of a clean stop.
+TEST_F(SettingsTest, BridgeThatCannotStartEndsWithStatusOne)
+{
+    ReplayFeed feed(dir);
+    WriteFile(dir / "NoHost.moos", "ServerHost =\nServerPort = 9000\n\n"
+                                   "ProcessConfig = Vantor\n{\n}\n");
+    Process vantor({Program("Vantor"), (dir / "NoHost.moos").string(), "Vantor"},
+                   Process::Options{{"VANTOR_DEVICE=" + feed.Device()}, {}});
+    EXPECT_EQ(vantor.WaitExit(), 1);
+    EXPECT_THAT(vantor.Stderr(), testing::HasSubstr("MOOS Server host not specified"));
+    EXPECT_THAT(vantor.Stderr(),
+                testing::HasSubstr("Vantor: did not start; the lines above say why\n"));
 }
 
 // A receiver that goes quiet: the status records go on and carry the
