@@ -1,5 +1,7 @@
 #include "NmeaChecksum.h"
 
+#include <cstdio>
+
 namespace
 {
 int HexValue(char c)
@@ -23,6 +25,21 @@ std::string::size_type TextLength(const std::string& line)
 }
 } // namespace
 
+unsigned char NmeaChecksum(std::string_view text)
+{
+    unsigned char sum = 0;
+    for (const char c : text)
+        sum ^= static_cast<unsigned char>(c);
+    return sum;
+}
+
+std::string WithChecksum(const std::string& body)
+{
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", NmeaChecksum(body));
+    return "$" + body + "*" + digits;
+}
+
 bool HasValidChecksum(const std::string& line)
 {
     const std::string::size_type length = TextLength(line);
@@ -32,8 +49,5 @@ bool HasValidChecksum(const std::string& line)
     const int low = HexValue(line[length - 1]);
     if (high < 0 || low < 0)
         return false;
-    unsigned char sum = 0;
-    for (std::string::size_type i = 1; i < length - 3; ++i)
-        sum ^= static_cast<unsigned char>(line[i]);
-    return sum == high * 16 + low;
+    return NmeaChecksum(std::string_view(line).substr(1, length - 4)) == high * 16 + low;
 }

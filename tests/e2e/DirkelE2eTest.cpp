@@ -2,6 +2,7 @@
 // replayed by SensorSim on a pseudo-terminal, read by the real program and
 // checked at the server; and its subscription across a server restart.
 #include "E2eSupport.h"
+#include "NmeaChecksum.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,6 @@ using namespace e2e;
 
 namespace
 {
-std::string WithChecksum(const std::string& body)
-{
-    unsigned sum = 0;
-    for (unsigned char c : body)
-        sum ^= c;
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", sum);
-    return "$" + body + "*" + digits;
-}
-
 std::string Heading(int step)
 {
     char text[8];

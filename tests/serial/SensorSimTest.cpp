@@ -11,15 +11,6 @@
 
 namespace
 {
-// True when line is "$<body>*<two hex digits>" and they are the body's XOR.
-bool HasValidChecksum(const std::string& line)
-{
-    const std::size_t star = line.rfind('*');
-    if (line.empty() || line[0] != '$' || star == std::string::npos)
-        return false;
-    return WithChecksum(line.substr(1, star - 1)) == line;
-}
-
 std::string Field(const std::string& sentence, int index)
 {
     std::size_t start = 0;

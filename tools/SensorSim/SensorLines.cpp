@@ -88,20 +88,7 @@ std::vector<std::string> FixBurst(const UtcStamp& at, double elapsed)
             Format("RMC,%s,A,%s,%.2f,%.1f,%s,,,A", at.time.c_str(), position.c_str(),
                    kSpeedMps * kKnotsPerMps, Tenths(course), at.date.c_str())};
 }
-
-unsigned char XorOf(const std::string& text)
-{
-    unsigned char sum = 0;
-    for (const char c : text)
-        sum ^= static_cast<unsigned char>(c);
-    return sum;
-}
 } // namespace
-
-std::string WithChecksum(const std::string& body)
-{
-    return "$" + body + Format("*%02X", XorOf(body));
-}
 
 std::string WithWrongChecksum(const std::string& line)
 {
@@ -109,7 +96,7 @@ std::string WithWrongChecksum(const std::string& line)
     const std::string kept = line.substr(0, star);
     const std::size_t from = !kept.empty() && kept[0] == '$' ? 1 : 0;
     // Every bit flipped: never the right sum, whatever the line held before.
-    return kept + Format("*%02X", XorOf(kept.substr(from)) ^ 0xFFu);
+    return kept + Format("*%02X", NmeaChecksum(kept.substr(from)) ^ 0xFFu);
 }
 
 std::vector<std::string> GpsReceiver::NextBurst(double elapsed,

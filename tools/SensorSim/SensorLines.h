@@ -12,14 +12,13 @@
 #ifndef SENSORSIM_SENSORLINES_H
 #define SENSORSIM_SENSORLINES_H
 
+#include "NmeaChecksum.h"
+
 #include <chrono>
 #include <istream>
 #include <string>
 #include <utility>
 #include <vector>
-
-// "$" + body + "*" + the two hex digits of the XOR of the body's characters.
-std::string WithChecksum(const std::string& body);
 
 // line with a checksum that does not match it: the text between a leading
 // "$" and the last "*" is kept and the two hex digits after that "*" are
