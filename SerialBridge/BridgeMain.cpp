@@ -6,7 +6,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -74,12 +73,6 @@ bool IsOnlyArgument(int argc, char* argv[], const char* a, const char* b = nullp
     return argc == 2 && (std::strcmp(argv[1], a) == 0 || (b && std::strcmp(argv[1], b) == 0));
 }
 
-std::string DeviceFor(const BridgeProgram& program, const BridgeSettings& settings)
-{
-    const char* named = std::getenv(program.deviceVariable.c_str());
-    return named != nullptr && *named != '\0' ? named : settings.serialPort;
-}
-
 // One line when the device cannot be opened at start-up; the program then
 // ends with status 1.
 void ReportOpenFailure(const BridgeProgram& program, const std::string& device,
@@ -115,7 +108,8 @@ int RunBridge(const CommandLine& picked, const BridgeProgram& program,
         std::cerr << program.name << ": " << read.error << std::endl;
         return 2;
     }
-    read.settings.serialPort = DeviceFor(program, read.settings);
+    read.settings.serialPort =
+        SerialDeviceFromEnvironment(program.deviceVariable.c_str(), read.settings.serialPort);
     std::cerr << StartupLine(program, read.settings) << std::endl;
     for (const std::string& warning : read.warnings)
         std::cerr << warning << std::endl;

@@ -397,10 +397,10 @@ bool SerialDeviceInUse(const boost::system::error_code& e)
     return e == boost::system::errc::device_or_resource_busy;
 }
 
-std::string SerialDeviceFromEnvironment(const char* variable)
+std::string SerialDeviceFromEnvironment(const char* variable, const std::string& fallback)
 {
     const char* named = std::getenv(variable);
-    return named != nullptr && *named != '\0' ? named : "/dev/ttyUSB0";
+    return named != nullptr && *named != '\0' ? named : fallback;
 }
 
 std::string SerialDeviceError(const std::string& program, const std::string& action,

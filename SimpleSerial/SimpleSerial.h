@@ -199,8 +199,9 @@ bool IsStandardBaudRate(unsigned long rate);
 bool SerialDeviceInUse(const boost::system::error_code& e);
 
 // The device a bridge program reads: the value of the environment variable
-// named variable when it is set and not empty, else "/dev/ttyUSB0".
-std::string SerialDeviceFromEnvironment(const char* variable);
+// named variable when it is set and not empty, else fallback.
+std::string SerialDeviceFromEnvironment(const char* variable,
+                                        const std::string& fallback = "/dev/ttyUSB0");
 
 // The one line a bridge program prints on standard error when its device
 // fails: "<program>: <action> serial device <device>: <reason> (set

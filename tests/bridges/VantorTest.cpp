@@ -295,10 +295,13 @@ TEST(VantorCommandLineTest, DeviceVariableNamesAnotherDeviceUnlessEmpty)
 {
     ::unsetenv("VANTOR_DEVICE");
     EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE"), "/dev/ttyUSB0");
+    EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE", "/dev/gps"), "/dev/gps");
     ::setenv("VANTOR_DEVICE", "", 1);
     EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE"), "/dev/ttyUSB0");
+    EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE", "/dev/gps"), "/dev/gps");
     ::setenv("VANTOR_DEVICE", "/dev/ttyS3", 1);
     EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE"), "/dev/ttyS3");
+    EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE", "/dev/gps"), "/dev/ttyS3");
     ::unsetenv("VANTOR_DEVICE");
 }
 
