@@ -2,6 +2,7 @@
 #include "LocalServer.h"
 #include "NotificationLog.h"
 #include "RawClient.h"
+#include "ValueText.h"
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
@@ -432,6 +433,6 @@ TEST_F(LocalServerTest, LogHasOneLinePerNotification)
 TEST(NotificationLogTest, LineStaysOneLineWhateverTheText)
 {
     CMOOSMsg Msg(MOOS_NOTIFY, "Text", "a\nb\tc", 1.0);
-    EXPECT_EQ(FormatNotification(12.3456, Msg), "12.346 - Text a\\x0Ab\\x09c\n");
+    EXPECT_EQ(NotificationLine(12.3456, Msg), "12.346 - Text a\\x0Ab\\x09c\n");
 }
 } // namespace

@@ -1,39 +1,6 @@
 #include "NotificationLog.h"
 
-#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
-
-namespace
-{
-std::string PrintableText(const std::string& sText)
-{
-    std::string sOut;
-    sOut.reserve(sText.size());
-    for (unsigned char c : sText)
-    {
-        if (c < 0x20 || c == 0x7f)
-            sOut += MOOSFormat("\\x%02X", c);
-        else
-            sOut += static_cast<char>(c);
-    }
-    return sOut;
-}
-
-std::string ValueText(const CMOOSMsg& Msg)
-{
-    if (Msg.IsDataType(MOOS_BINARY_STRING))
-        return MOOSFormat("<binary %zu bytes>", Msg.m_sVal.size());
-    if (Msg.IsDataType(MOOS_STRING))
-        return PrintableText(Msg.m_sVal);
-    return MOOSFormat("%.12g", Msg.m_dfVal);
-}
-} // namespace
-
-std::string FormatNotification(double dfNow, const CMOOSMsg& Msg)
-{
-    std::string sSource = Msg.m_sSrc.empty() ? "-" : PrintableText(Msg.m_sSrc);
-    return MOOSFormat("%.3f ", dfNow) + sSource + " " + PrintableText(Msg.m_sKey) + " " +
-           ValueText(Msg) + "\n";
-}
+#include "ValueText.h"
 
 std::size_t CNotificationLog::Write(double dfNow, const MOOSMSG_LIST& Messages)
 {
@@ -45,7 +12,7 @@ std::size_t CNotificationLog::Write(double dfNow, const MOOSMSG_LIST& Messages)
         ++nCount;
         if (!m_pOut)
             continue;
-        std::string sLine = FormatNotification(dfNow, Msg);
+        std::string sLine = NotificationLine(dfNow, Msg);
         std::lock_guard<std::mutex> Guard(m_Lock);
         *m_pOut << sLine << std::flush;
     }

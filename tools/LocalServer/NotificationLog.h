@@ -1,6 +1,6 @@
 // CNotificationLog: LocalServer's one-line-per-notification log.
 //
-// Each line is
+// Each line is NotificationLine (ValueText.h) at the server time:
 //   <server time %.3f> <source> <key> <value>\n
 // where the value is the number (%.12g) of double data, the text of string
 // data with every control byte (and DEL) written as \xHH so that a line stays
@@ -17,9 +17,6 @@
 #include <mutex>
 #include <ostream>
 #include <string>
-
-// The line (newline included) that logs Msg, received at server time dfNow.
-std::string FormatNotification(double dfNow, const CMOOSMsg& Msg);
 
 class CNotificationLog
 {

@@ -1,5 +1,7 @@
 #include "ValueText.h"
 
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
 #include <cstdio>
 
 std::string EscapeControlBytes(const std::string& sText)
@@ -33,4 +35,11 @@ std::string ValueText(const CMOOSMsg& Msg)
         return EscapeControlBytes(Msg.m_sVal);
     std::snprintf(sBuffer, sizeof(sBuffer), "%.12g", Msg.m_dfVal);
     return sBuffer;
+}
+
+std::string NotificationLine(double dfTime, const CMOOSMsg& Msg)
+{
+    const std::string sSource = Msg.GetSource().empty() ? "-" : Msg.GetSource();
+    return MOOSFormat("%.3f ", dfTime) + EscapeControlBytes(sSource) + " " +
+           EscapeControlBytes(Msg.GetKey()) + " " + ValueText(Msg) + "\n";
 }

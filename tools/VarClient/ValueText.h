@@ -13,4 +13,11 @@
 std::string EscapeControlBytes(const std::string& sText);
 std::string ValueText(const CMOOSMsg& Msg);
 
+// The one line (newline included) that shows the notification Msg at time
+// dfTime, as LocalServer logs it and VarWatch prints it, for other programs
+// to parse: "<dfTime %.3f> <source> <key> <value>", an empty source as "-",
+// the source and key escaped as text is, the value last because it may hold
+// spaces.
+std::string NotificationLine(double dfTime, const CMOOSMsg& Msg);
+
 #endif

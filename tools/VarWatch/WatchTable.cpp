@@ -60,9 +60,7 @@ void CWatchTable::Update(const CMOOSMsg& Msg, double dfNow)
 
 std::string CWatchTable::Line(const CMOOSMsg& Msg)
 {
-    const std::string sSource = Msg.GetSource().empty() ? "-" : Msg.GetSource();
-    return MOOSFormat("%.3f ", Msg.GetTime()) + EscapeControlBytes(sSource) + " " +
-           EscapeControlBytes(Msg.GetKey()) + " " + ValueText(Msg) + "\n";
+    return NotificationLine(Msg.GetTime(), Msg);
 }
 
 std::string CWatchTable::Lines() const
