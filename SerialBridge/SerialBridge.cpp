@@ -114,7 +114,7 @@ void SerialBridge::CountRejected()
 bool SerialBridge::WaitForLine(std::string& text)
 {
     const Clock::time_point deadline = PassDeadline();
-    while (!quitRequested)
+    while (!QuitRequested())
     {
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
@@ -183,7 +183,7 @@ bool SerialBridge::TryReopen()
     if (!settings.reopenDevice)
         return false;
     SleepUntil(nextOpenTry);
-    if (quitRequested)
+    if (QuitRequested())
         return false;
     nextOpenTry = Clock::now() + kReopenPeriod;
     if (!line.tryOpen())
@@ -200,7 +200,7 @@ void SerialBridge::ReportHealth(bool error, const std::string& reason)
     SetAppError(error, reason);
     // The next pass publishes the status record at once, so subscribers
     // learn of the change without waiting out the status period.
-    lastStatusTime = -1.0;
+    RequestStatusRecord();
 }
 
 void SerialBridge::SleepUntil(Clock::time_point when)

@@ -651,3 +651,13 @@ CMOOSVariable* CMOOSApp::GetMOOSVar(std::string name)
     auto found = moosVars.find(name);
     return found != moosVars.end() ? &found->second : nullptr;
 }
+
+void CMOOSApp::RequestStatusRecord()
+{
+    lastStatusTime = -1.0;
+}
+
+bool CMOOSApp::QuitRequested() const
+{
+    return quitRequested;
+}

@@ -178,6 +178,12 @@ protected:
     // it sleeps (a quit asked for before it began does not shorten it).
     void PauseUnlessQuit(int ms);
 
+    // Asks for the status record at the next pass instead of at the end of
+    // the status period, so subscribers learn of a change at once.
+    void RequestStatusRecord();
+    // Whether RequestQuit has been called; safe from any thread.
+    bool QuitRequested() const;
+
     CMOOSCommClient comms;
     CProcessConfigReader missionReader;
 
