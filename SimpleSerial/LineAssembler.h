@@ -30,8 +30,8 @@
 // the newest.
 //
 // Each kind of loss is counted (drops()) and traced through the sink with
-// its cause and what was dropped, once per episode, not once a call; one
-// more trace gives the total when the caller has caught up.
+// its cause and what was dropped: every absence, but a slow caller's losses
+// once until it catches up, when one more trace gives their total.
 //
 // A plain value; one thread at a time.
 #ifndef SIMPLESERIAL_LINEASSEMBLER_H

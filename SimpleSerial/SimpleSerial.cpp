@@ -59,7 +59,8 @@ SimpleSerial::SimpleSerial(std::string port, unsigned int baud_rate, SerialDefer
 void SimpleSerial::setClock(std::function<Clock::time_point()> clock)
 {
     now = std::move(clock);
-    lines.start(now());
+    // The caller's absence is measured on the new clock from here.
+    lines.endCall(now());
 }
 
 bool SimpleSerial::isOpen() const
