@@ -1,4 +1,5 @@
 #include "BridgeMain.h"
+#include "DeviceMessages.h"
 
 #include <boost/system/system_error.hpp>
 

@@ -21,6 +21,7 @@ public:
     using Clock = std::chrono::steady_clock;
 
     bool empty() const { return first == marks.size(); }
+    std::size_t count() const { return marks.size() - first; }
     // Bytes of all lines held.
     std::size_t bytes() const { return text.size() - textFront; }
     // Precondition for the rest: not empty.

@@ -1,7 +1,5 @@
 #include "SimpleSerial.h"
 
-#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
-
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/system/system_error.hpp>
@@ -15,11 +13,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 namespace
 {
-const char kLineEnd[] = "\r\n";
 // One read takes at most this much.
 constexpr std::size_t kReadChunk = 4096;
 
@@ -35,11 +31,6 @@ bool Interrupted(const boost::system::error_code& ec)
     return ec == boost::asio::error::interrupted;
 }
 
-double Seconds(std::chrono::steady_clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
 // Milliseconds for poll until deadline, rounded up; -1 waits for ever.
 int PollTimeout(std::chrono::steady_clock::time_point deadline)
 {
@@ -52,15 +43,24 @@ int PollTimeout(std::chrono::steady_clock::time_point deadline)
 } // namespace
 
 SimpleSerial::SimpleSerial(std::string port, unsigned int baud_rate)
-    : io(), serial(io), device(std::move(port)), baud(baud_rate)
+    : io(), serial(io), device(std::move(port)), baud(baud_rate),
+      lines(device, StandardErrorTraces())
 {
     open();
 }
 
 SimpleSerial::SimpleSerial(std::string port, unsigned int baud_rate, SerialDeferredOpen)
-    : io(), serial(io), device(std::move(port)), baud(baud_rate)
+    : io(), serial(io), device(std::move(port)), baud(baud_rate),
+      lines(device, StandardErrorTraces())
 {
     tryOpen();
+}
+
+void SimpleSerial::setClock(std::function<Clock::time_point()> clock)
+{
+    now = std::move(clock);
+    // The caller's absence is measured on the new clock from here.
+    lines.endCall(now());
 }
 
 bool SimpleSerial::isOpen() const
@@ -87,8 +87,7 @@ void SimpleSerial::open()
     }
     lastOpenError.clear();
     deviceError.clear();
-    lastCallEnd = Clock::now();
-    usualAway = Clock::duration::zero();
+    lines.start(now());
 }
 
 bool SimpleSerial::tryOpen()
@@ -108,9 +107,8 @@ void SimpleSerial::close()
 {
     boost::system::error_code ignored;
     serial.close(ignored);
-    partial.clear();
-    discardingRun = false;
     deviceError.clear();
+    lines.end();
 }
 
 void SimpleSerial::openAndLock()
@@ -189,27 +187,17 @@ bool SimpleSerial::readLine(std::string& line, std::chrono::milliseconds timeout
 bool SimpleSerial::readLineUntil(std::string& line, Clock::time_point deadline)
 {
     // Whatever way the call ends, the next one measures the absence from here.
-    struct StampEnd
+    struct EndCall
     {
-        Clock::time_point& at;
-        ~StampEnd() { at = Clock::now(); }
-    } stampEnd{lastCallEnd};
+        SimpleSerial& reader;
+        ~EndCall() { reader.lines.endCall(reader.now()); }
+    } endCall{*this};
 
-    const Clock::duration away = Clock::now() - lastCallEnd;
-    // Far longer away than usual (the loop was held up, or did not read while
-    // its server was away): what waits may have waited the whole absence.
-    absent = away > kMaxLineAge && away > 2 * usualAway;
-    usualAway = std::max(away, usualAway / 2);
-    awayFor = away;
-    if (absent)
-        drainDevice(lastCallEnd);
+    lines.beginCall(now());
     for (;;)
     {
-        drainDevice(std::nullopt);
-        dropStaleLines(Clock::now());
-        reportDrops();
-        absent = false;
-        if (takeLine(line))
+        drainDevice();
+        if (lines.take(line, now()))
             return true;
         if (deviceError)
             throw SystemError(deviceError, "reading " + device);
@@ -217,13 +205,13 @@ bool SimpleSerial::readLineUntil(std::string& line, Clock::time_point deadline)
             throw SystemError(
                 boost::system::errc::make_error_code(boost::system::errc::bad_file_descriptor),
                 "reading " + device + " while it is closed");
-        reportCatchUp();
+        lines.caughtUp();
         if (!waitReadable(deadline))
             return false;
     }
 }
 
-void SimpleSerial::drainDevice(std::optional<Clock::time_point> arrived)
+void SimpleSerial::drainDevice()
 {
     if (!isOpen() || deviceError)
         return;
@@ -234,7 +222,7 @@ void SimpleSerial::drainDevice(std::optional<Clock::time_point> arrived)
         const ssize_t got = ::read(serial.native_handle(), chunk, sizeof chunk);
         if (got > 0)
         {
-            absorb(chunk, static_cast<std::size_t>(got), arrived.value_or(Clock::now()));
+            lines.feed(chunk, static_cast<std::size_t>(got), now());
             total += static_cast<std::size_t>(got);
         }
         else if (got < 0 && errno == EINTR)
@@ -242,13 +230,16 @@ void SimpleSerial::drainDevice(std::optional<Clock::time_point> arrived)
         else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         else
-        {
-            deviceError = got == 0
-                              ? boost::asio::error::eof
-                              : boost::system::error_code(errno, boost::system::system_category());
-            return;
-        }
+            return fail(got == 0
+                            ? boost::asio::error::eof
+                            : boost::system::error_code(errno, boost::system::system_category()));
     }
+}
+
+void SimpleSerial::fail(const boost::system::error_code& e)
+{
+    deviceError = e;
+    lines.end();
 }
 
 bool SimpleSerial::waitReadable(Clock::time_point deadline)
@@ -261,128 +252,16 @@ bool SimpleSerial::waitReadable(Clock::time_point deadline)
         const int ready = ::poll(&watched, 1, PollTimeout(deadline));
         if (ready < 0 && errno != EINTR)
         {
-            deviceError = boost::system::error_code(errno, boost::system::system_category());
+            fail(boost::system::error_code(errno, boost::system::system_category()));
             return true;
         }
         if (ready <= 0)
             continue;
         // A hang-up without bytes would wake every poll at once: report it.
         if ((watched.revents & POLLIN) == 0)
-            deviceError = boost::asio::error::eof;
+            fail(boost::asio::error::eof);
         return true;
     }
-}
-
-void SimpleSerial::absorb(const char* bytes, std::size_t count, Clock::time_point arrived)
-{
-    partial.append(bytes, count);
-    std::size_t start = 0;
-    for (std::size_t end; (end = partial.find(kLineEnd, start)) != std::string::npos;)
-    {
-        const std::size_t length = end + 2 - start;
-        if (!discardingRun && length <= kMaxLineLength)
-        {
-            held.push(partial.data() + start, length, arrived);
-            boundHeldBytes();
-        }
-        else if (!discardingRun)
-            discardOverlongPartial();
-        start = end + 2;
-        discardingRun = false;
-    }
-    partial.erase(0, start);
-    if (partial.size() >= kMaxLineLength || (discardingRun && !partial.empty()))
-    {
-        if (!discardingRun)
-            discardOverlongPartial();
-        discardingRun = true;
-        // A CR at the very end may be the first half of the run's line end.
-        partial.assign(partial.back() == '\r' ? "\r" : "");
-    }
-}
-
-void SimpleSerial::discardOverlongPartial()
-{
-    ++discardedRunCount;
-    MOOSTrace("SimpleSerial: discarding a run of more than %zu bytes without CR LF on %s\n",
-              kMaxLineLength, device.c_str());
-}
-
-void SimpleSerial::dropStaleLines(Clock::time_point now)
-{
-    const DropCause cause = absent ? DropCause::CallerAway : DropCause::CallerSlower;
-    while (!held.empty() && now - held.oldestArrival() > kMaxLineAge)
-        dropOldestLine(cause);
-}
-
-void SimpleSerial::boundHeldBytes()
-{
-    // The newest line is never dropped for room: it alone is far below the cap.
-    while (held.bytes() > kMaxPendingBytes && held.bytes() > held.oldestLength())
-        dropOldestLine(DropCause::NoRoom);
-}
-
-void SimpleSerial::dropOldestLine(DropCause cause)
-{
-    if (droppedThisCall == 0)
-        callCause = cause;
-    held.drop();
-    ++droppedThisCall;
-    ++droppedSinceCaughtUp;
-    ++droppedLineCount;
-}
-
-void SimpleSerial::reportDrops()
-{
-    if (droppedThisCall == 0)
-        return;
-    const bool news =
-        callCause == DropCause::CallerAway || !behindReported || callCause != reportedCause;
-    if (news)
-    {
-        switch (callCause)
-        {
-        case DropCause::CallerAway:
-            MOOSTrace("SimpleSerial: dropped %zu lines from %s that waited while nothing read "
-                      "them for %.1f s\n",
-                      droppedThisCall, device.c_str(), Seconds(awayFor));
-            break;
-        case DropCause::CallerSlower:
-            MOOSTrace("SimpleSerial: dropped %zu lines from %s that waited more than %.0f s, and "
-                      "drops the oldest while the device sends lines faster than the loop reads "
-                      "them; raise \"AppTick\" in the process's mission file block\n",
-                      droppedThisCall, device.c_str(), Seconds(kMaxLineAge));
-            break;
-        case DropCause::NoRoom:
-            MOOSTrace("SimpleSerial: dropped the oldest %zu lines from %s: more than %zu bytes of "
-                      "lines waited unread, the loop reads slower than the device sends\n",
-                      droppedThisCall, device.c_str(), kMaxPendingBytes);
-            break;
-        }
-        behindReported = true;
-        reportedCause = callCause;
-        droppedReported = droppedSinceCaughtUp;
-    }
-    droppedThisCall = 0;
-}
-
-void SimpleSerial::reportCatchUp()
-{
-    if (behindReported && droppedSinceCaughtUp > droppedReported)
-        MOOSTrace("SimpleSerial: reading %s is current again; %zu lines were dropped in all while "
-                  "it was behind\n",
-                  device.c_str(), droppedSinceCaughtUp);
-    behindReported = false;
-    droppedSinceCaughtUp = 0;
-    droppedReported = 0;
-}
-
-bool SimpleSerial::takeLine(std::string& line)
-{
-    if (held.empty())
-        return false;
-    held.take(line);
-    return true;
 }
 
 bool IsStandardBaudRate(unsigned long rate)
@@ -395,18 +274,4 @@ bool IsStandardBaudRate(unsigned long rate)
 bool SerialDeviceInUse(const boost::system::error_code& e)
 {
     return e == boost::system::errc::device_or_resource_busy;
-}
-
-std::string SerialDeviceFromEnvironment(const char* variable, const std::string& fallback)
-{
-    const char* named = std::getenv(variable);
-    return named != nullptr && *named != '\0' ? named : fallback;
-}
-
-std::string SerialDeviceError(const std::string& program, const std::string& action,
-                              const std::string& device, const std::string& reason,
-                              const char* variable)
-{
-    return program + ": " + action + " serial device " + device + ": " + reason + " (set " +
-           variable + " to read another device)";
 }

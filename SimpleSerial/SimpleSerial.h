@@ -13,31 +13,15 @@
 // returned once, whole and in order. Waiting uses poll on the descriptor:
 // a silent device costs no CPU.
 //
-// Staleness: a line older than kMaxLineAge when it would be returned is
-// dropped, oldest first, so a caller slower than the device, or one that did
-// not read for a while, gets current lines instead of a growing delay.
-// The kernel does not time-stamp serial bytes, so arrival is what the reader
-// sees: each call first empties the device's queue, and bytes read while a
-// call waits are stamped when poll wakes for them, which is when they came
-// (give or take the scheduler). Bytes found at the start of a call came at
-// some moment since the previous call ended; they are stamped when read, so
-// a returned line can be older than kMaxLineAge by the caller's time away:
-// one loop period for a loop that calls at its own steady pace. That only
-// holds while the caller's pace is steady, so a call that comes after an
-// absence longer than kMaxLineAge and more than twice the caller's usual one
-// (the loop was held up, or did not read while its server was away) takes
-// what it finds as having waited since the previous call, the earliest
-// moment possible, and drops it; lines that come after it are read as
-// usual. A caller that comes back within about a second and takes each
-// burst within kMaxLineAge of its arrival therefore never loses a line to
-// this bound, however large the burst is: the nominal line rate plays no
-// part, which matters for USB receivers that deliver at their own speed.
-//
-// Memory: whole lines waiting are capped at kMaxPendingBytes of text (their
-// bookkeeping adds 16 bytes a line: about 1 MB at most, when every line is
-// empty); beyond it the oldest whole lines are dropped. A run of more than kMaxLineLength bytes
-// without CR LF is discarded up to its CR LF, and reading goes on. Each kind
-// of loss is traced with its cause and what was dropped.
+// Lines are put together by a LineAssembler (see there): over-long runs
+// are discarded, lines older than kMaxLineAge are dropped unless they are
+// the newest or the device has been lost, and at most kMaxPendingBytes of
+// lines wait. The kernel does not time-stamp serial bytes, so arrival is
+// what the reader sees: each call first empties the device's queue, and
+// bytes read while a call waits are stamped when poll wakes for them.
+// Losses are traced through the sink set by setTraceSink (standard error
+// unless set), one line per loss, and counted in drops(). The clock that
+// stamps lines is a seam (setClock); waits always run on the real one.
 //
 // Errors of the device (it cannot be opened, is locked by another process,
 // refuses an option, is unplugged, its far end closes) are thrown as
@@ -51,7 +35,7 @@
 #ifndef SIMPLESERIAL_SIMPLESERIAL_H
 #define SIMPLESERIAL_SIMPLESERIAL_H
 
-#include "HeldLines.h"
+#include "LineAssembler.h"
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/serial_port.hpp>
@@ -59,7 +43,7 @@
 
 #include <chrono>
 #include <cstddef>
-#include <optional>
+#include <functional>
 #include <string>
 
 // Tag for the constructor that does not throw when the device cannot be
@@ -71,12 +55,15 @@ struct SerialDeferredOpen
 class SimpleSerial
 {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // The longest line returned, CR LF included.
-    static constexpr std::size_t kMaxLineLength = 4096;
+    static constexpr std::size_t kMaxLineLength = LineAssembler::kMaxLineLength;
     // Whole lines that may wait for the caller, in bytes.
-    static constexpr std::size_t kMaxPendingBytes = 64 * 1024;
-    // The oldest a returned line may be.
-    static constexpr std::chrono::milliseconds kMaxLineAge{2000};
+    static constexpr std::size_t kMaxPendingBytes = LineAssembler::kMaxPendingBytes;
+    // The oldest a returned line may be, but for the newest and the last
+    // lines of a lost device.
+    static constexpr std::chrono::milliseconds kMaxLineAge = LineAssembler::kMaxLineAge;
 
     // Opens port, locks it and sets baud_rate, no flow control, no parity,
     // one stop bit and 8 data bits, in that order. Throws
@@ -89,6 +76,13 @@ public:
 
     SimpleSerial(const SimpleSerial&) = delete;
     SimpleSerial& operator=(const SimpleSerial&) = delete;
+
+    // Where the reader's traces go, one line per call without a newline;
+    // an empty sink drops them.
+    void setTraceSink(SerialTraceSink sink) { lines.setTraceSink(std::move(sink)); }
+    // The clock that stamps lines and measures their age (for tests that
+    // move time); steady_clock::now unless set.
+    void setClock(std::function<Clock::time_point()> now);
 
     // Writes every byte of s; no line ending is added.
     void writeString(std::string s);
@@ -119,77 +113,42 @@ public:
     const std::string& devicePath() const { return device; }
     unsigned int baudRate() const { return baud; }
 
+    // Lines lost so far, by cause.
+    LineDrops drops() const { return lines.drops(); }
     // Whole lines dropped so far, for age or for room.
-    std::size_t droppedLines() const { return droppedLineCount; }
+    std::size_t droppedLines() const { return drops().lines(); }
     // Over-long runs discarded so far.
-    std::size_t discardedRuns() const { return discardedRunCount; }
+    std::size_t discardedRuns() const { return drops().overlongRuns; }
+    // When the most recent whole line was read from the device, whether it
+    // was returned or dropped (on the clock of setClock); a device that sent
+    // nothing since then has been silent. Lines found after the caller was
+    // away count from when they were found: the reader cannot know when in
+    // the absence they came, and must not claim a silence it did not see.
+    Clock::time_point lastArrival() const { return lines.lastArrival(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
-    // Why lines are being dropped; each cause is traced in its own words.
-    enum class DropCause
-    {
-        CallerSlower, // lines outlived kMaxLineAge while the caller kept reading
-        CallerAway,   // lines waited while nobody read for longer than that
-        NoRoom        // more than kMaxPendingBytes waited
-    };
-
     bool readLineUntil(std::string& line, Clock::time_point deadline);
     void openAndLock();
     void configure();
 
-    // Reads what the device holds without waiting, keeping a read error
-    // or end of input in deviceError for when the held lines are gone. The
-    // lines completed are stamped with arrived, or else with the moment read.
-    void drainDevice(std::optional<Clock::time_point> arrived);
+    // Feeds what the device holds to the assembler without waiting; a read
+    // error or end of input fails the device.
+    void drainDevice();
     // Waits until the device has bytes or fails; false at the deadline.
     bool waitReadable(Clock::time_point deadline);
-    // Splits newly read bytes into whole lines stamped with arrival.
-    void absorb(const char* bytes, std::size_t count, Clock::time_point arrived);
-    void discardOverlongPartial();
-
-    void dropStaleLines(Clock::time_point now);
-    void boundHeldBytes();
-    void dropOldestLine(DropCause cause);
-    void reportDrops();
-    void reportCatchUp();
-    bool takeLine(std::string& line);
+    // Keeps e for when the held lines are gone; no byte comes after it.
+    void fail(const boost::system::error_code& e);
 
     boost::asio::io_service io;
     boost::asio::serial_port serial;
 
     const std::string device;
     const unsigned int baud;
+    std::function<Clock::time_point()> now = Clock::now;
     boost::system::error_code lastOpenError;
     // A read failure not reported yet: thrown once no whole line is held.
     boost::system::error_code deviceError;
-
-    // Whole lines received and not yet returned, oldest first.
-    HeldLines held;
-    // The start of the next line; never reaches kMaxLineLength.
-    std::string partial;
-    // Bytes up to the next CR LF belong to an over-long run.
-    bool discardingRun = false;
-    // When the previous call returned or threw (or the device was opened);
-    // the caller's usual time away between calls (the longest recent one,
-    // halving with every call); whether this call follows an absence far
-    // longer than that.
-    Clock::time_point lastCallEnd;
-    Clock::duration usualAway{};
-    bool absent = false;
-
-    // Drop bookkeeping for the traces: lines dropped since the reader was
-    // last caught up (nothing held when it had to wait), how many of those a
-    // trace has told, and the lines, cause and caller's absence of this call.
-    std::size_t droppedSinceCaughtUp = 0;
-    std::size_t droppedReported = 0;
-    bool behindReported = false;
-    DropCause reportedCause = DropCause::CallerSlower;
-    std::size_t droppedThisCall = 0;
-    DropCause callCause = DropCause::CallerSlower;
-    Clock::duration awayFor{};
-    std::size_t droppedLineCount = 0;
-    std::size_t discardedRunCount = 0;
+    LineAssembler lines;
 };
 
 // True for the standard rates 1200, 2400, 4800, 9600, 19200, 38400, 57600,
@@ -197,17 +156,5 @@ private:
 bool IsStandardBaudRate(unsigned long rate);
 // True when e (from open) means that another process holds the device's lock.
 bool SerialDeviceInUse(const boost::system::error_code& e);
-
-// The device a bridge program reads: the value of the environment variable
-// named variable when it is set and not empty, else fallback.
-std::string SerialDeviceFromEnvironment(const char* variable,
-                                        const std::string& fallback = "/dev/ttyUSB0");
-
-// The one line a bridge program prints on standard error when its device
-// fails: "<program>: <action> serial device <device>: <reason> (set
-// <variable> to read another device)", without a newline.
-std::string SerialDeviceError(const std::string& program, const std::string& action,
-                              const std::string& device, const std::string& reason,
-                              const char* variable);
 
 #endif

@@ -1,4 +1,5 @@
 #include "BridgeTestSupport.h"
+#include "DeviceMessages.h"
 #include "Simulator.h"
 
 #include <gtest/gtest.h>

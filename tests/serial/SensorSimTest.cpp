@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/regex.hpp>
 #include <boost/system/system_error.hpp>
 #include <cstdio>
+#include <regex>
 
 namespace
 {
@@ -41,8 +41,7 @@ TEST(SensorLinesTest, GpsBurstsStartWithoutFixThenCarryAPosition)
         if (burst < 2)
             EXPECT_EQ(latitude, "");
         else
-            EXPECT_TRUE(boost::regex_match(latitude, boost::regex("48\\d\\d\\.\\d{4}")))
-                << latitude;
+            EXPECT_TRUE(std::regex_match(latitude, std::regex("48\\d\\d\\.\\d{4}"))) << latitude;
     }
 }
 
@@ -88,12 +87,12 @@ TEST(SensorLinesTest, GpsPositionMovesAlongTheTrack)
 TEST(SensorLinesTest, CompassLinesFollowTheDocumentedFormat)
 {
     CompassSensor compass;
-    const boost::regex format(
+    const std::regex format(
         "\\$C\\d{1,3}\\.\\dP-?\\d+\\.\\dR-?\\d+\\.\\dT\\d+\\.\\d\\*[0-9A-F]{2}");
     for (double elapsed : {0.0, 7.3, 79.0, 5000.0})
     {
         const std::string line = compass.NextLine(elapsed);
-        EXPECT_TRUE(boost::regex_match(line, format)) << line;
+        EXPECT_TRUE(std::regex_match(line, format)) << line;
         EXPECT_TRUE(HasValidChecksum(line)) << line;
         EXPECT_LT(std::stod(line.substr(2)), 360.0) << line;
     }

@@ -1,5 +1,5 @@
 #include "SimpleSerial.h"
-#include "HeldLines.h"
+#include "LineAssembler.h"
 #include "PseudoTerminal.h"
 #include "SerialTestSupport.h"
 
@@ -10,13 +10,29 @@
 #include <cerrno>
 #include <future>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 using serialtest::WaitFor;
+using namespace std::chrono_literals;
 
 namespace
 {
+std::string Numbered(int n)
+{
+    return "$GPGGA,line," + std::to_string(n) + "\r\n";
+}
+
+// Lines numbered from first on, as one burst.
+std::string NumberedBurst(int first, int count)
+{
+    std::string burst;
+    for (int n = first; n < first + count; ++n)
+        burst += Numbered(n);
+    return burst;
+}
+
 class SimpleSerialTest : public ::testing::Test
 {
 protected:
@@ -52,16 +68,6 @@ protected:
         while (lines.size() < count)
             lines.push_back(reader->readString());
         return lines;
-    }
-
-    static std::string Numbered(int n) { return "$GPGGA,line," + std::to_string(n) + "\r\n"; }
-    // Lines numbered from first on, as one burst.
-    static std::string NumberedBurst(int first, int count)
-    {
-        std::string burst;
-        for (int n = first; n < first + count; ++n)
-            burst += Numbered(n);
-        return burst;
     }
 
     PseudoTerminal pty;
@@ -142,20 +148,28 @@ TEST_F(SimpleSerialTest, ClosedFarEndEndsReadingWithAnError)
     EXPECT_THROW(reader->readString(), boost::system::system_error);
 }
 
-TEST_F(SimpleSerialTest, LinesHeldWhenTheFarEndClosesAreReturnedBeforeTheError)
+TEST_F(SimpleSerialTest, LinesHeldWhenTheFarEndClosesAreAllReturnedBeforeTheErrorWhateverTheirAge)
 {
-    // As an adapter pulled out right after a burst: the reader already holds
-    // the burst when the device fails.
+    // As an adapter pulled out 50 ms after a burst, read one line per
+    // 200 ms: the last lines are older than the age bound when their turn
+    // comes, and are the device's last words.
     Open();
-    SendAndSettle(NumberedBurst(0, 6));
+    auto now = std::chrono::steady_clock::now();
+    reader->setClock([&] { return now; });
+    SendAndSettle(NumberedBurst(0, 15));
     EXPECT_EQ(reader->readString(), Numbered(0));
+    const auto burstRead = now;
+    now += std::chrono::milliseconds(50);
     pty.close();
     std::string line;
-    for (int n = 1; n < 6; ++n)
+    for (int n = 1; n < 15; ++n)
     {
+        now += std::chrono::milliseconds(200);
         ASSERT_TRUE(reader->readLine(line, std::chrono::seconds(5)));
         EXPECT_EQ(line, Numbered(n));
     }
+    EXPECT_EQ(reader->droppedLines(), 0u);
+    EXPECT_EQ(reader->lastArrival(), burstRead);
     EXPECT_THROW(reader->readLine(line, std::chrono::seconds(5)), boost::system::system_error);
     // The failure stays until the device is opened again.
     EXPECT_THROW(reader->readString(), boost::system::system_error);
@@ -206,104 +220,195 @@ TEST_F(SimpleSerialTest, ReaderThatKeepsUpNeverDrops)
     }
     EXPECT_EQ(reader->droppedLines(), 0u);
 }
-TEST_F(SimpleSerialTest, LinesThatWaitedWhileNobodyReadAreDroppedNotReturnedAsCurrent)
-{
-    // A bridge that stops reading while its server is away finds old lines
-    // when it comes back.
-    Open();
-    for (int n = 0; n < 5; ++n)
-        SendAndSettle(Numbered(n));
-    std::this_thread::sleep_for(SimpleSerial::kMaxLineAge + std::chrono::milliseconds(300));
+// The line assembler alone, on a clock the test moves.
+using TimePoint = LineAssembler::TimePoint;
 
-    testing::internal::CaptureStderr();
-    std::string line;
-    EXPECT_FALSE(reader->readLine(line, std::chrono::milliseconds(0))) << line;
-    Send(Numbered(5));
-    ASSERT_TRUE(reader->readLine(line, std::chrono::seconds(5)));
-    const std::string traced = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(line, Numbered(5));
-    EXPECT_EQ(reader->droppedLines(), 5u);
-    EXPECT_EQ(serialtest::LinesWith(traced, "dropped 5 lines").size(), 1u) << traced;
-    EXPECT_EQ(serialtest::LinesWith(traced, "while nothing read them").size(), 1u) << traced;
-}
-
-TEST_F(SimpleSerialTest, LoopSlowerThanTheDeviceGetsLinesNoOlderThanTheAgeBound)
+class LineAssemblerTest : public ::testing::Test
 {
-    // Fifty lines a second, each carrying when it was sent, read ten a second
-    // for longer than the bound; a high rate, so that no byte count saves it.
-    using namespace std::chrono;
-    Open(115200);
-    std::atomic<bool> sending{true};
-    auto writer = std::async(std::launch::async,
-                             [&]
-                             {
-                                 for (int n = 0; sending; ++n)
-                                 {
-                                     const auto sent = steady_clock::now().time_since_epoch();
-                                     pty.write("$T," + std::to_string(n) + "," +
-                                                   std::to_string(sent.count()) + "\r\n",
-                                               seconds(1));
-                                     std::this_thread::sleep_for(milliseconds(20));
-                                 }
-                             });
-    testing::internal::CaptureStderr();
-    long lastNumber = -1;
-    milliseconds oldest{0};
-    for (const auto until = steady_clock::now() + milliseconds(3500); steady_clock::now() < until;)
+protected:
+    LineAssemblerTest() { lines.start(At(0)); }
+
+    // Milliseconds of the test's clock, an hour after its epoch.
+    static TimePoint At(long ms) { return TimePoint{} + 1h + std::chrono::milliseconds(ms); }
+
+    void Feed(const std::string& bytes, long ms) { lines.feed(bytes.data(), bytes.size(), At(ms)); }
+
+    // One call of the caller at ms, as the device's owner makes it: the
+    // device's bytes are fed, then one line is taken if there is one.
+    std::optional<std::string> Call(long ms, const std::string& found = "")
     {
-        std::this_thread::sleep_for(milliseconds(100));
+        lines.beginCall(At(ms));
+        if (!found.empty())
+            Feed(found, ms);
         std::string line;
-        ASSERT_TRUE(reader->readLine(line, seconds(5)));
-        std::istringstream fields(line.substr(3));
-        long number = 0;
-        long long sent = 0;
-        char comma = 0;
-        fields >> number >> comma >> sent;
-        EXPECT_GT(number, lastNumber) << "lines out of order";
-        lastNumber = number;
-        oldest =
-            std::max(oldest, duration_cast<milliseconds>(steady_clock::now().time_since_epoch() -
-                                                         steady_clock::duration(sent)));
+        const bool got = lines.take(line, At(ms));
+        if (!got)
+            lines.caughtUp();
+        lines.endCall(At(ms));
+        return got ? std::optional<std::string>(line) : std::nullopt;
     }
-    sending = false;
-    writer.get();
-    const std::string traced = testing::internal::GetCapturedStderr();
-    // The loop's own period and a loaded machine's lateness on top.
-    EXPECT_LE(oldest, SimpleSerial::kMaxLineAge + seconds(1));
-    EXPECT_GT(reader->droppedLines(), 0u);
-    // Told once, not once a pass; again only after a stall of the test's own
-    // thread has been told in between.
-    const std::size_t told = serialtest::LinesWith(traced, "faster than the loop reads").size();
-    EXPECT_GE(told, 1u) << traced;
-    EXPECT_LE(told, 1 + serialtest::LinesWith(traced, "while nothing read them").size()) << traced;
+
+    std::size_t TracesWith(const std::string& needle) const
+    {
+        std::size_t count = 0;
+        for (const std::string& text : traces)
+            count += text.find(needle) != std::string::npos;
+        return count;
+    }
+
+    std::vector<std::string> traces;
+    LineAssembler lines{"/dev/ttyTEST",
+                        [this](const std::string& text) { traces.push_back(text); }};
+};
+
+TEST_F(LineAssemblerTest, LinesAreFramedByCrLfWhateverTheReadsBoundaries)
+{
+    const std::string longest = std::string(LineAssembler::kMaxLineLength - 2, 'y') + "\r\n";
+    const std::string overlong = std::string(3 * LineAssembler::kMaxLineLength, 'x');
+    struct Case
+    {
+        std::string bytes;
+        std::vector<std::string> expected;
+        std::size_t discardedRuns;
+    } cases[] = {
+        {"$GPGGA,1\r\n", {"$GPGGA,1\r\n"}, 0},
+        {"a\nb\rc\r\n", {"a\nb\rc\r\n"}, 0},
+        {"\r\nnext\r\n", {"\r\n", "next\r\n"}, 0},
+        {"no end yet", {}, 0},
+        {longest + "z\r\n", {longest, "z\r\n"}, 0},
+        {overlong + "\r\nafter\r\n", {"after\r\n"}, 1},
+        // The run's own CR LF split between reads of any size.
+        {overlong + "\r", {}, 1},
+    };
+    for (const Case& c : cases)
+        for (std::size_t chunk : {std::size_t(1), std::size_t(7), c.bytes.size()})
+        {
+            LineAssembler fresh("/dev/ttyTEST", nullptr);
+            fresh.start(At(0));
+            for (std::size_t at = 0; at < c.bytes.size(); at += chunk)
+                fresh.feed(c.bytes.data() + at, std::min(chunk, c.bytes.size() - at), At(0));
+            std::vector<std::string> got;
+            for (std::string line; fresh.take(line, At(0));)
+                got.push_back(line);
+            EXPECT_EQ(got, c.expected) << c.bytes.substr(0, 20) << " in chunks of " << chunk;
+            EXPECT_EQ(fresh.drops().overlongRuns, c.discardedRuns);
+        }
 }
 
-TEST_F(SimpleSerialTest, LinesBeyondThePendingCapDropTheOldestAndTheTraceSaysHowMany)
+TEST_F(LineAssemblerTest, OverlongRunIsTracedOnceAndEndsAtItsCrLf)
+{
+    Feed(std::string(3 * LineAssembler::kMaxLineLength, 'x') + "\r", 0);
+    Feed("\nafter\r\n", 10);
+    EXPECT_EQ(Call(20), "after\r\n");
+    EXPECT_EQ(TracesWith("discarding a run of more than 4096 bytes without CR LF on /dev/ttyTEST"),
+              1u);
+}
+
+TEST_F(LineAssemblerTest, LinesThatWaitedWhileNobodyReadAreDroppedNotReturnedAsCurrent)
+{
+    EXPECT_EQ(Call(0), std::nullopt);
+    // The caller comes back 2.8 s later and finds five lines: they may have
+    // waited all that time, the newest too.
+    EXPECT_EQ(Call(2800, NumberedBurst(0, 5)), std::nullopt);
+    EXPECT_EQ(lines.drops().waitedAway, 5u);
+    EXPECT_EQ(TracesWith("dropped 5 lines from /dev/ttyTEST that waited while nothing read them "
+                         "for 2.8 s"),
+              1u);
+    // The device was heard from when they were found.
+    EXPECT_EQ(lines.lastArrival(), At(2800));
+    Feed(Numbered(5), 2900);
+    EXPECT_EQ(Call(2900), Numbered(5));
+}
+
+TEST_F(LineAssemblerTest, LoopSlowerThanTheDeviceGetsLinesNoOlderThanTheAgeBound)
+{
+    // Fifty lines a second, read ten a second for longer than the bound.
+    int sent = 0;
+    int lastTaken = -1;
+    for (long ms = 0; ms <= 3500; ms += 20)
+    {
+        Feed(Numbered(sent++), ms);
+        if (ms % 100 != 0)
+            continue;
+        const std::optional<std::string> line = Call(ms);
+        ASSERT_TRUE(line);
+        const int number = std::stoi(line->substr(12));
+        EXPECT_GT(number, lastTaken) << "lines out of order";
+        EXPECT_LE(ms - 20 * number, LineAssembler::kMaxLineAge.count()) << *line;
+        lastTaken = number;
+    }
+    EXPECT_GT(lines.drops().stale, 0u);
+    EXPECT_EQ(lines.drops().lines(), lines.drops().stale);
+    // Told once, not once a pass, and in the reader's own words.
+    EXPECT_EQ(TracesWith("faster than the loop reads them"), 1u);
+    EXPECT_EQ(TracesWith("AppTick"), 0u);
+}
+
+TEST_F(LineAssemblerTest, BurstReadSlowlyKeepsItsNewestLines)
+{
+    // Fifteen lines in one block, read one per 200 ms: 3 s for the last.
+    // The device hangs up 50 ms after the burst, or stays silent.
+    for (const bool hangUp : {true, false})
+    {
+        LineAssembler burst("/dev/ttyTEST", nullptr);
+        burst.start(At(0));
+        const std::string bytes = NumberedBurst(0, 15);
+        burst.feed(bytes.data(), bytes.size(), At(0));
+        if (hangUp)
+            burst.end();
+        std::vector<std::string> got;
+        std::string line;
+        for (long ms = 200; burst.take(line, At(ms)); ms += 200)
+            got.push_back(line);
+        ASSERT_FALSE(got.empty());
+        EXPECT_EQ(got.back(), Numbered(14)) << "hang-up " << hangUp;
+        if (hangUp)
+        {
+            EXPECT_EQ(got.size(), 15u) << "the last lines of a lost device are all returned";
+        }
+        EXPECT_EQ(got.size() + burst.drops().stale, 15u);
+    }
+}
+
+TEST_F(LineAssemblerTest, LinesBeyondThePendingCapDropTheOldestAndTheTraceSaysHowMany)
 {
     // The caller takes one line per hundred that come, all within a moment.
-    Open();
-    testing::internal::CaptureStderr();
-    std::vector<std::string> lines;
+    std::vector<std::string> taken;
     int sent = 0;
     for (; sent < 5000; sent += 100)
-    {
-        SendAndSettle(NumberedBurst(sent, 100));
-        lines.push_back(reader->readString());
-    }
-    std::string line;
-    while (reader->readLine(line, std::chrono::milliseconds(0)))
-        lines.push_back(line);
-    const std::string traced = testing::internal::GetCapturedStderr();
+        taken.push_back(*Call(0, NumberedBurst(sent, 100)));
+    while (std::optional<std::string> line = Call(0))
+        taken.push_back(*line);
 
-    EXPECT_EQ(lines.back(), Numbered(sent - 1));
-    EXPECT_EQ(lines.size() + reader->droppedLines(), std::size_t(sent));
+    EXPECT_EQ(taken.back(), Numbered(sent - 1));
+    EXPECT_EQ(taken.size() + lines.drops().noRoom, std::size_t(sent));
+    EXPECT_EQ(lines.drops().lines(), lines.drops().noRoom);
     // Everything that fitted under the cap was kept.
-    EXPECT_GE(lines.size() * Numbered(sent - 1).size(), SimpleSerial::kMaxPendingBytes);
-    for (std::size_t i = 1; i < lines.size(); ++i)
-        EXPECT_LT(std::stoi(lines[i - 1].substr(12)), std::stoi(lines[i].substr(12)));
-    EXPECT_EQ(serialtest::LinesWith(traced, "more than 65536 bytes").size(), 1u) << traced;
-    EXPECT_EQ(serialtest::LinesWith(traced, "is current again").size(), 1u) << traced;
+    EXPECT_GE(taken.size() * Numbered(sent - 1).size(), LineAssembler::kMaxPendingBytes);
+    for (std::size_t i = 1; i < taken.size(); ++i)
+        EXPECT_LT(std::stoi(taken[i - 1].substr(12)), std::stoi(taken[i].substr(12)));
+    EXPECT_EQ(TracesWith("more than 65536 bytes"), 1u);
+    EXPECT_EQ(TracesWith("is current again; " + std::to_string(lines.drops().noRoom) +
+                         " lines were dropped"),
+              1u);
 }
+
+TEST_F(LineAssemblerTest, LastArrivalIsWhenTheNewestWholeLineWasRead)
+{
+    EXPECT_EQ(lines.lastArrival(), TimePoint{});
+    Feed("a\r\n", 100);
+    Feed("unfinished", 300);
+    EXPECT_EQ(lines.lastArrival(), At(100));
+    Feed(" line\r\nb\r\n", 400);
+    Feed("c\r\n", 600);
+    EXPECT_EQ(lines.lastArrival(), At(600));
+    EXPECT_EQ(Call(1000), "a\r\n");
+    // Two lines outlived the bound; the newest is returned however old.
+    EXPECT_EQ(Call(2700), "c\r\n");
+    EXPECT_EQ(lines.drops().stale, 2u);
+    EXPECT_EQ(lines.lastArrival(), At(600));
+}
+
 TEST(HeldLinesTest, LinesComeOutWholeAndInOrderWhileTheStorageIsReused)
 {
     HeldLines held;
@@ -330,6 +435,7 @@ TEST(HeldLinesTest, LinesComeOutWholeAndInOrderWhileTheStorageIsReused)
     for (int n = taken; n < pushed; ++n)
         bytes += std::to_string(n).size() + 2;
     EXPECT_EQ(held.bytes(), bytes);
+    EXPECT_EQ(held.count(), std::size_t(pushed - taken));
     while (!held.empty())
         held.drop();
     EXPECT_EQ(held.bytes(), 0u);

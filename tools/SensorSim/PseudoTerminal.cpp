@@ -15,7 +15,7 @@ namespace
 {
 constexpr std::chrono::milliseconds kFinishWait{1000};
 
-std::system_error SystemError(const std::string& what)
+std::system_error TerminalError(const std::string& what)
 {
     return std::system_error(errno, std::generic_category(), what);
 }
@@ -25,10 +25,10 @@ PseudoTerminal::PseudoTerminal()
 {
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master < 0)
-        throw SystemError("posix_openpt");
+        throw TerminalError("posix_openpt");
     if (::grantpt(master) != 0 || ::unlockpt(master) != 0)
     {
-        const std::system_error error = SystemError("unlocking the pseudo-terminal");
+        const std::system_error error = TerminalError("unlocking the pseudo-terminal");
         close();
         throw error;
     }
@@ -36,7 +36,7 @@ PseudoTerminal::PseudoTerminal()
     if (::ptsname_r(master, name, sizeof name) != 0 ||
         (slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0)
     {
-        const std::system_error error = SystemError("opening the pseudo-terminal's far end");
+        const std::system_error error = TerminalError("opening the pseudo-terminal's far end");
         close();
         throw error;
     }
@@ -84,7 +84,7 @@ PseudoTerminal::WriteResult PseudoTerminal::write(const std::string& bytes,
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            throw SystemError("writing the pseudo-terminal");
+            throw TerminalError("writing the pseudo-terminal");
         if (!waitForRoom(deadline))
             return written == 0 ? WriteResult::NoRoom : WriteResult::Cut;
     }
@@ -104,7 +104,7 @@ bool PseudoTerminal::waitForRoom(std::chrono::steady_clock::time_point deadline)
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR)
-            throw SystemError("waiting for the pseudo-terminal");
+            throw TerminalError("waiting for the pseudo-terminal");
     }
 }
 
@@ -112,6 +112,6 @@ std::size_t PseudoTerminal::farEndPending() const
 {
     int count = 0;
     if (::ioctl(slave, FIONREAD, &count) != 0)
-        throw SystemError("FIONREAD on the pseudo-terminal");
+        throw TerminalError("FIONREAD on the pseudo-terminal");
     return static_cast<std::size_t>(count);
 }
