@@ -10,82 +10,52 @@
 
 namespace
 {
-// The lines of 60 s of a swinging compass at ten lines a second.
-constexpr long kMinuteOfLines = 600;
-
-struct Span
-{
-    double low = 1e9, high = -1e9;
-    void Add(double value)
-    {
-        low = std::min(low, value);
-        high = std::max(high, value);
-    }
-};
-
-TEST(CompassAttitudeTest, PlainCompassLinesAreAsBefore)
+TEST(CompassAttitudeTest, PlainCompassLinesAreAsBeforeAndAttitudeIsForTheCompassOnly)
 {
     const CompassSensor compass;
-    EXPECT_EQ(compass.NextLine(0.0), "$C320.5P0.0R0.0T19.0*29");
     EXPECT_EQ(compass.NextLine(7.3), "$C324.2P1.5R-0.3T19.0*00");
     EXPECT_EQ(compass.NextLine(79.0), "$C0.0P-0.6R-3.0T19.0*28");
-}
-
-TEST(CompassAttitudeTest, EveryFieldSwingsThroughBothSignsAndDecodes)
-{
-    const CompassSensor compass(true);
-    Span pitch, roll, temperature;
-    for (long i = 0; i < kMinuteOfLines; ++i)
-    {
-        const std::string line = compass.NextLine(i * 0.1);
-        const CompassReading reading = DecodeCompassLine(line);
-        ASSERT_TRUE(reading.heading && reading.pitch && reading.roll && reading.temperature)
-            << line;
-        EXPECT_TRUE(HasValidChecksum(line)) << line;
-        pitch.Add(*reading.pitch);
-        roll.Add(*reading.roll);
-        temperature.Add(*reading.temperature);
-    }
-    EXPECT_EQ(pitch.low, -25.0);
-    EXPECT_EQ(pitch.high, 25.0);
-    EXPECT_EQ(roll.low, -37.5);
-    EXPECT_EQ(roll.high, 37.5);
-    EXPECT_EQ(temperature.low, -2.0);
-    EXPECT_EQ(temperature.high, 10.0);
-}
-
-TEST(CompassAttitudeTest, TheOptionIsForTheCompassOnly)
-{
     SensorSimOptions options;
     std::string error;
     EXPECT_FALSE(options.attitude);
-    ASSERT_TRUE(ParseSensorSimOptions({"--compass", "--attitude"}, options, error)) << error;
+    EXPECT_FALSE(ParseSensorSimOptions({"--gps", "--attitude"}, options, error));
+    EXPECT_EQ(error, "--attitude applies to --compass only");
+    options = SensorSimOptions();
+    error.clear();
+    EXPECT_TRUE(ParseSensorSimOptions({"--compass", "--attitude"}, options, error)) << error;
     EXPECT_TRUE(options.attitude);
-    for (const char* other : {"--gps", "--replay"})
-    {
-        options = SensorSimOptions();
-        std::vector<std::string> args{other, "--attitude"};
-        if (std::string(other) == "--replay")
-            args.insert(args.begin() + 1, "capture.nmea");
-        EXPECT_FALSE(ParseSensorSimOptions(args, options, error)) << other;
-        EXPECT_EQ(error, "--attitude applies to --compass only");
-    }
 }
 
+// A minute of lines at the default ten a second: every field swings through
+// both signs, and each line reaches the reader whole and in order.
 TEST(CompassAttitudeTest, TheProgramSendsEveryValueInOrder)
 {
+    constexpr long kLines = 600;
     serialtest::ChildProcess sim({serialtest::Program("SensorSim"), "--compass", "--attitude",
-                                  "--fast", "--count", std::to_string(kMinuteOfLines)});
+                                  "--fast", "--count", std::to_string(kLines)});
     ASSERT_TRUE(sim.Started());
     SimpleSerial device(sim.FirstLine(), 19200);
     const CompassSensor compass(true);
-    for (long i = 0; i < kMinuteOfLines; ++i)
+    std::vector<double> pitch, roll, temperature;
+    for (long i = 0; i < kLines; ++i)
     {
         const std::string line = device.readString();
         ASSERT_EQ(line, compass.NextLine(i * 0.1) + "\r\n") << "line " << i;
         const CompassReading reading = DecodeCompassLine(line);
-        ASSERT_TRUE(reading.pitch && reading.roll && reading.temperature) << line;
+        ASSERT_TRUE(reading.heading && reading.pitch && reading.roll && reading.temperature)
+            << line;
+        pitch.push_back(*reading.pitch);
+        roll.push_back(*reading.roll);
+        temperature.push_back(*reading.temperature);
     }
     EXPECT_EQ(sim.Wait(), 0);
+    const auto span = [](const std::vector<double>& values)
+    {
+        const auto [low, high] = std::minmax_element(values.begin(), values.end());
+        return std::make_pair(*low, *high);
+    };
+    EXPECT_EQ(span(pitch), std::make_pair(-25.0, 25.0));
+    EXPECT_EQ(span(roll), std::make_pair(-37.5, 37.5));
+    EXPECT_EQ(span(temperature), std::make_pair(-2.0, 10.0));
 }
 } // namespace
