@@ -4,14 +4,15 @@
 #   cmake --install build --prefix DIR
 #
 # installs the programs into DIR/bin with their manual pages (each program's
-# folder calls moos_install_program), the static library into DIR/lib, its
+# folder calls moos_install_program), the static library into DIR/LIBDIR, its
 # headers into DIR/include/MOOSLIB and a package (MOOSConfig.cmake with the
-# exported target MOOS::MOOS) into DIR/lib/cmake/MOOS, so that another
-# project builds on the library with
+# exported target MOOS::MOOS) into DIR/LIBDIR/cmake/MOOS, LIBDIR being
+# lib/<multiarch triplet> on Debian and lib elsewhere (MOOSInstallDirs.cmake),
+# so that another project builds on the library with
 #
 #   find_package(MOOS REQUIRED)
 #   target_link_libraries(myapp PRIVATE MOOS::MOOS)
-include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/MOOSInstallDirs.cmake)
 include(CMakePackageConfigHelpers)
 
 set(MOOS_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/MOOS)

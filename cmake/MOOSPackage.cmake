@@ -10,8 +10,11 @@
 # share/doc/moos-bridges the copyright, the change log, an example mission
 # file and an example udev rule. Nothing is installed into /etc: mission files
 # are the user's, written from the example, so that removing or purging the
-# package never touches them, and no maintainer script starts or enables a
-# service.
+# package never touches them. The maintainer scripts (scripts/package/postinst,
+# prerm, postrm) do what Debian's debhelper does for a package with units:
+# systemd rereads its units on install and removal, running instances are
+# stopped on removal and restarted after an upgrade; none starts or enables a
+# service that was not running.
 set(MOOS_PACKAGE_NAME moos-bridges)
 set(MOOS_PACKAGE_MAINTAINER "Vantor and Dirkel developers <bridges@example.org>")
 set(MOOS_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${MOOS_PACKAGE_NAME})
@@ -107,6 +110,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${MOOS_PACKAGE_DATA}/postinst ${MOOS_PACKAGE_DATA}/prerm ${MOOS_PACKAGE_DATA}/postrm)
+# Maintainer scripts executable, other control files read-only, as dpkg wants.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # `make package_source` packs the sources, not the build trees beside them.
 set(CPACK_SOURCE_IGNORE_FILES "/[.]git(/|$)" "/build[^/]*/" "/fuzz/corpus-run/")
 include(CPack)

@@ -10,7 +10,7 @@
 #
 # moos_gzip(<input> <output>) adds to the build a compressed copy of a file
 # (manual pages and the package's change log are installed compressed).
-include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/MOOSInstallDirs.cmake)
 
 # Directories made by an install are world-readable whatever the umask, as a
 # package's must be.

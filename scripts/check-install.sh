@@ -12,7 +12,9 @@ trap 'rm -rf "$work"' EXIT
 
 echo "== install $build into $work/prefix"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for f in include/MOOSLIB/MOOSApp.h lib/cmake/MOOS/MOOSConfig.cmake; do
+# The library's folder: lib/<multiarch triplet> on Debian, lib elsewhere.
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+for f in include/MOOSLIB/MOOSApp.h "$libdir/libMOOS.a" "$libdir/cmake/MOOS/MOOSConfig.cmake"; do
   [ -f "$work/prefix/$f" ] || { echo "missing after install: $f" >&2; exit 1; }
 done
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree (scripts/package.sh) and checks
 # it as a vehicle computer receives it: its files against
-# scripts/package/contents.txt, no maintainer scripts and no conffiles (so
-# installing starts nothing and removing leaves /etc alone), lintian without
-# errors; then, extracted into a temporary root, every program's --help, the
+# scripts/package/contents.txt (the library in the multiarch folder), no
+# conffiles (removing leaves /etc alone), the maintainer scripts run against a
+# stand-in systemctl with and without a running systemd, the udev example,
+# lintian without errors; then, extracted into a temporary root, every
+# program's --help, the
 # README's application built with find_package and with pkg-config, every
 # manual page rendered without a warning, every key of the example mission
 # file documented in its manual page and every unit verified by
@@ -13,6 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build}
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
@@ -47,7 +50,8 @@ matched() {
 
 check_contents() {
   local -a patterns files
-  mapfile -t patterns < <(grep -v -e '^#' -e '^$' scripts/package/contents.txt)
+  mapfile -t patterns < <(grep -v -e '^#' -e '^$' scripts/package/contents.txt |
+    sed "s/@MULTIARCH@/$multiarch/g")
   mapfile -t files < <(package_files)
   local f p bad=0
   for f in "${files[@]}"; do
@@ -59,8 +63,71 @@ check_contents() {
   [ $bad = 0 ] || fail "the package's files differ from scripts/package/contents.txt"
   dpkg-deb -e "$deb" "$work/control"
   local extra
-  extra=$(ls "$work/control" | grep -v -x -e control -e md5sums || true)
-  [ -z "$extra" ] || fail "unexpected control files (maintainer scripts or conffiles): $extra"
+  extra=$(ls "$work/control" | grep -v -x -e control -e md5sums -e postinst -e prerm -e postrm || true)
+  [ -z "$extra" ] || fail "unexpected control files (conffiles or other scripts): $extra"
+}
+
+# Runs maintainer script $1 with the arguments after it against stand-ins for
+# systemctl and deb-systemd-invoke, with a running systemd when the global
+# systemd is yes; prints the calls it made, one a line.
+run_script() {
+  local script=$1 run=$work/scripts/run tool
+  shift
+  rm -rf "$run" && mkdir -p "$run/bin" "$run/systemd"
+  [ "$systemd" = yes ] || rmdir "$run/systemd"
+  for tool in systemctl deb-systemd-invoke; do
+    printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$tool" "$run/calls" >"$run/bin/$tool"
+    chmod +x "$run/bin/$tool"
+  done
+  touch "$run/calls"
+  sed "s#/run/systemd/system#$run/systemd#g" "$work/control/$script" >"$run/$script"
+  env -u DPKG_ROOT PATH="$run/bin:$PATH" sh "$run/$script" "$@" ||
+    fail "$script $* exited with status $?"
+  cat "$run/calls"
+}
+
+# The maintainer scripts do what debhelper's do for a package with units:
+# reload systemd on install and removal, stop the running instances on
+# removal, restart them after an upgrade; every systemctl call is guarded, so
+# that without systemd (a container) they do nothing and succeed.
+check_scripts() {
+  local script instances="vantor@*.service dirkel@*.service localserver.service"
+  for script in postinst prerm postrm; do
+    [ -x "$work/control/$script" ] || fail "$script is not executable"
+    [ "$(head -n 1 "$work/control/$script")" = "#!/bin/sh" ] || fail "$script is not a /bin/sh script"
+    grep -q '^set -e$' "$work/control/$script" || fail "$script lacks set -e"
+  done
+  mkdir -p "$work/scripts"
+  local -a cases=(
+    "postinst configure|systemctl --system daemon-reload"
+    "postinst configure 0.1.0-1|systemctl --system daemon-reload
+deb-systemd-invoke try-restart $instances"
+    "prerm remove|deb-systemd-invoke stop $instances"
+    "prerm upgrade 0.1.0-1|"
+    "postrm remove|systemctl --system daemon-reload"
+    "postrm purge|")
+  local case args want got
+  for case in "${cases[@]}"; do
+    args=${case%%|*}
+    want=${case#*|}
+    systemd=yes
+    got=$(run_script $args)
+    [ "$got" = "$want" ] || fail "with systemd, $args called: '$got', not '$want'"
+    systemd=no
+    got=$(run_script $args)
+    [ -z "$got" ] || fail "without systemd, $args called: $got"
+  done
+  echo "  postinst, prerm, postrm: as debhelper's, guarded without systemd"
+}
+
+# The udev example names sensors behind USB-serial adapters and receivers
+# that are CDC-ACM devices.
+check_udev() {
+  local rules=scripts/package/60-moos-serial.rules kind
+  for kind in ttyUSB ttyACM; do
+    grep -q "^SUBSYSTEM==\"tty\", KERNEL==\"$kind" "$rules" || fail "$rules has no $kind rule"
+  done
+  echo "  60-moos-serial.rules: ttyUSB and ttyACM"
 }
 
 # Every packaged program answers --help with its usage and status 0.
@@ -148,6 +215,9 @@ deb=$(bash scripts/package.sh "$build" | tail -n 1)
 echo "  $deb"
 echo "== contents against scripts/package/contents.txt"
 check_contents
+echo "== maintainer scripts and udev example"
+check_scripts
+check_udev
 echo "== lintian"
 lintian --fail-on error "$deb" 2>/dev/null || fail "lintian reports errors"
 dpkg -x "$deb" "$root"

@@ -113,10 +113,13 @@ std::vector<std::string> GpsReceiver::NextBurst(double elapsed,
 std::string CompassSensor::NextLine(double elapsed) const
 {
     const long long tenthsOfDegree = std::llround((320.5 + 0.5 * elapsed) * 10.0) % 3600;
-    const double pitch = Tenths(2.0 * std::sin(2.0 * kPi * elapsed / 20.0));
-    const double roll = Tenths(-3.0 * std::sin(2.0 * kPi * elapsed / 15.0));
-    return WithChecksum(
-        Format("C%lld.%lldP%.1fR%.1fT19.0", tenthsOfDegree / 10, tenthsOfDegree % 10, pitch, roll));
+    const double swing = swinging ? 12.5 : 1.0;
+    const double pitch = Tenths(2.0 * swing * std::sin(2.0 * kPi * elapsed / 20.0));
+    const double roll = Tenths(-3.0 * swing * std::sin(2.0 * kPi * elapsed / 15.0));
+    const double temperature =
+        swinging ? Tenths(4.0 + 6.0 * std::sin(2.0 * kPi * elapsed / 60.0)) : 19.0;
+    return WithChecksum(Format("C%lld.%lldP%.1fR%.1fT%.1f", tenthsOfDegree / 10,
+                               tenthsOfDegree % 10, pitch, roll, temperature));
 }
 
 bool ReadTextLine(std::istream& in, std::string& line)

@@ -5,8 +5,9 @@
 // circle of 200 m at 4 m/s; the first bursts have no fix (empty position
 // fields), as after a cold start. CompassSensor makes "$C<heading>P<pitch>
 // R<roll>T<temp>*<checksum>" lines, the heading turning at 0.5 degrees per
-// second. ReadTextLine splits a capture file into lines whatever its line
-// endings (CR LF, LF or CR).
+// second; with attitude, pitch and roll swing wide and the temperature drifts
+// across freezing, as on a boat in a seaway in cold water. ReadTextLine splits a capture file into
+// lines whatever its line endings (CR LF, LF or CR).
 //
 // All of it is plain computation; one thread at a time per object.
 #ifndef SENSORSIM_SENSORLINES_H
@@ -47,8 +48,13 @@ private:
 class CompassSensor
 {
 public:
+    explicit CompassSensor(bool attitude = false) : swinging(attitude) {}
+
     // One line, at elapsed seconds since the start.
     std::string NextLine(double elapsed) const;
+
+private:
+    bool swinging;
 };
 
 // Reads the next line of a text file into line, without its ending; false at

@@ -125,6 +125,8 @@ bool TakeFlag(const std::string& name, SensorSimOptions& options, std::string& e
         options.fast = true;
     else if (name == "--hold")
         options.hold = true;
+    else if (name == "--attitude")
+        options.attitude = true;
     else if (name == "--help" || name == "-h")
         options.help = true;
     else
@@ -162,6 +164,8 @@ bool ParseSensorSimOptions(const std::vector<std::string>& args, SensorSimOption
         error = "give one of --gps, --compass and --replay FILE";
     else if (options.talker != "GP" && options.mode != SensorSimOptions::Mode::Gps)
         error = "--talker applies to --gps only";
+    else if (options.attitude && options.mode != SensorSimOptions::Mode::Compass)
+        error = "--attitude applies to --compass only";
     else if (options.pauseFor >= 0.0 && options.pauseAfter < 0.0)
         error = "--pause-for needs --pause-after";
     else if (options.replugAfter >= 0.0 && options.unplugAfter < 0.0)
@@ -184,6 +188,8 @@ std::string SensorSimUsage()
            "  --compass          a compass: \"$C<heading>P<pitch>R<roll>T<temp>*<checksum>\"\n"
            "                     ten times a second, the heading turning 0.5 degrees a\n"
            "                     second\n"
+           "  --attitude         with --compass: pitch (+-25) and roll (+-37.5) swing wide\n"
+           "                     and the temperature drifts between -2 and 10\n"
            "  --replay FILE      the lines of a capture file, paced like the serial line\n"
            "\n"
            "Options:\n"

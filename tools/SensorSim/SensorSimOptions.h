@@ -35,6 +35,9 @@ struct SensorSimOptions
     std::string link;
     // Talker of the GPS sentences ("GN" makes "$GNGGA").
     std::string talker = "GP";
+    // Compass lines with pitch and roll swinging wide and the temperature
+    // drifting.
+    bool attitude = false;
     // Every corruptEvery-th line gets a wrong checksum; 0 for none.
     long corruptEvery = 0;
     // Seconds after the first line at which the sensor goes quiet, and for

@@ -242,7 +242,7 @@ private:
 class CompassSource : public LineSource
 {
 public:
-    explicit CompassSource(double rate) : period(1.0 / rate) {}
+    CompassSource(double rate, bool attitude) : compass(attitude), period(1.0 / rate) {}
     bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
     {
         lines = {compass.NextLine(count++ * period)};
@@ -290,7 +290,8 @@ std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
         return std::make_unique<GpsSource>(options.noFix, options.talker,
                                            options.rate > 0 ? options.rate : 1.0);
     case SensorSimOptions::Mode::Compass:
-        return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0);
+        return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0,
+                                               options.attitude);
     default:
         return std::make_unique<ReplaySource>(options.replayFile, options);
     }
