@@ -92,20 +92,28 @@ UtcTime ToUtc(const CivilDate& date, const TimeOfDay& time)
 
 void DateTracker::NoteDated(const CivilDate& date, const TimeOfDay& time)
 {
-    latestDated = ToUtc(date, time);
+    reference = ToUtc(date, time);
 }
 
 std::optional<UtcTime> DateTracker::Resolve(const TimeOfDay& time) const
 {
-    if (!latestDated)
+    if (!reference)
         return std::nullopt;
-    const std::int64_t reference = TotalNanos(*latestDated);
-    const std::int64_t sameDay = reference - reference % kNanosPerDay + time.nanoseconds;
+    const std::int64_t near = TotalNanos(*reference);
+    const std::int64_t sameDay = near - near % kNanosPerDay + time.nanoseconds;
     std::int64_t best = sameDay;
     for (const std::int64_t candidate : {sameDay - kNanosPerDay, sameDay + kNanosPerDay})
-        if (Distance(candidate, reference) < Distance(best, reference))
+        if (Distance(candidate, near) < Distance(best, near))
             best = candidate;
     return UtcTime{best / kNanosPerSecond, best % kNanosPerSecond, time.fractionDigits};
+}
+
+std::optional<UtcTime> DateTracker::Follow(const TimeOfDay& time)
+{
+    const std::optional<UtcTime> utc = Resolve(time);
+    if (utc)
+        reference = utc;
+    return utc;
 }
 
 std::string FormatFixRecord(const FixRecord& record)
@@ -220,7 +228,7 @@ std::optional<FixRecord> FixAccumulator::Finish()
     completedTime = record.time;
     if (!givesRecord)
         return std::nullopt;
-    record.utc = dates.Resolve(record.time);
+    record.utc = dates.Follow(record.time);
     if (grid && record.position)
         record.local = grid->ToLocal(*record.position);
     return record;

@@ -5,7 +5,8 @@
 // itself and the day after, the time of day takes the one that puts it
 // nearest to that dated sentence. So a GGA at 000000.20 after an RMC at
 // 235959.80 belongs to the next day, and months, years and leap days roll
-// over with the calendar.
+// over with the calendar. Fix records follow the date from one epoch to the
+// next, so it stays right between two dated sentences however far apart.
 //
 // FixAccumulator groups the sentences of one time of fix (an epoch) into a
 // FixRecord. A sentence with a time of day belongs to the epoch of that time;
@@ -57,9 +58,13 @@ public:
     void NoteDated(const CivilDate& date, const TimeOfDay& time);
     // The UTC of time, once a dated sentence has been noted.
     std::optional<UtcTime> Resolve(const TimeOfDay& time) const;
+    // Resolve, and the result becomes the reference for the next time: the
+    // date then stays right through a day of undated sentences, as long as
+    // no gap between two is half a day.
+    std::optional<UtcTime> Follow(const TimeOfDay& time);
 
 private:
-    std::optional<UtcTime> latestDated;
+    std::optional<UtcTime> reference;
 };
 
 struct FixRecord

@@ -60,6 +60,26 @@ std::optional<double> Scaled(std::optional<double> value, double factor)
     return value ? std::optional<double>(*value * factor) : std::nullopt;
 }
 
+// count fields from first, with their commas, for a message.
+std::string Joined(const Fields& fields, std::size_t first, std::size_t count)
+{
+    std::string out(Field(fields, first));
+    for (std::size_t index = first + 1; index < first + count; ++index)
+        out += "," + std::string(Field(fields, index));
+    return out;
+}
+
+// The four position fields from first: all empty leave into empty, all
+// well formed fill it; anything else is malformed (false).
+bool TakePosition(const Fields& f, std::size_t first, std::optional<GeoPosition>& into)
+{
+    if (Joined(f, first, 4) == ",,,")
+        return true;
+    into = ParsePosition(Field(f, first), Field(f, first + 1), Field(f, first + 2),
+                         Field(f, first + 3));
+    return into.has_value();
+}
+
 // An optional field that names the fix: empty is fine, malformed is not.
 template <typename T, typename Parse>
 bool TakeOptional(std::string_view text, Parse parse, std::optional<T>& into)
@@ -75,16 +95,8 @@ Decoding DecodeGga(const Fields& f)
     GgaFix gga;
     if (!TakeOptional(Field(f, 1), ParseTimeOfDay, gga.time))
         return Reject(f, "time", Field(f, 1));
-    const bool noPosition =
-        Field(f, 2).empty() && Field(f, 3).empty() && Field(f, 4).empty() && Field(f, 5).empty();
-    if (!noPosition)
-    {
-        gga.position = ParsePosition(Field(f, 2), Field(f, 3), Field(f, 4), Field(f, 5));
-        if (!gga.position)
-            return Reject(f, "position",
-                          std::string(Field(f, 2)) + "," + std::string(Field(f, 3)) + "," +
-                              std::string(Field(f, 4)) + "," + std::string(Field(f, 5)));
-    }
+    if (!TakePosition(f, 2, gga.position))
+        return Reject(f, "position", Joined(f, 2, 4));
     const auto quality = [](std::string_view text) -> std::optional<int>
     {
         const std::optional<unsigned> value = ParseCount(text);
@@ -110,7 +122,11 @@ Decoding DecodeRmc(const Fields& f)
     const std::optional<CivilDate> date = ParseDdmmyy(Field(f, 9));
     if (!date)
         return Reject(f, "date", Field(f, 9));
-    return Decoded(RmcFix{*time, *date, Scaled(ParseDecimal(Field(f, 7)), kMetresPerSecondPerKnot),
+    std::optional<GeoPosition> position;
+    if (!TakePosition(f, 3, position))
+        return Reject(f, "position", Joined(f, 3, 4));
+    return Decoded(RmcFix{*time, *date, position,
+                          Scaled(ParseDecimal(Field(f, 7)), kMetresPerSecondPerKnot),
                           Course(Field(f, 8))});
 }
 
@@ -142,9 +158,7 @@ Decoding DecodeZda(const Fields& f)
     if (day && month && year && *day <= 31 && *month <= 12 && *year <= 9999)
         date = MakeDate(static_cast<int>(*year), static_cast<int>(*month), static_cast<int>(*day));
     if (!date)
-        return Reject(f, "date",
-                      std::string(Field(f, 2)) + "," + std::string(Field(f, 3)) + "," +
-                          std::string(Field(f, 4)));
+        return Reject(f, "date", Joined(f, 2, 3));
     return Decoded(ZdaTime{*time, *date});
 }
 } // namespace

@@ -8,7 +8,7 @@
 //               not A or whose time or date is empty, a VTG whose mode is N or
 //               which has neither course nor speed, a ZDA without time or date;
 //   Rejected    a field that names the fix (time, date, position, hemisphere,
-//               quality, status) is there but malformed or out of range:
+//               quality) is there but malformed or out of range:
 //               nothing of that line may be used; error says which field;
 //   Decoded     sentence holds the values.
 // A field that is only a measurement (satellites, HDOP, altitude, speed,
@@ -49,11 +49,13 @@ struct GgaFix
     bool IsUsableFix() const;
 };
 
-// An RMC sentence with status A, a time and a date.
+// An RMC sentence with status A, a time and a date. Its position follows
+// the rules of GGA's.
 struct RmcFix
 {
     TimeOfDay time;
     CivilDate date;
+    std::optional<GeoPosition> position;
     std::optional<double> speed;
     std::optional<double> course;
 };

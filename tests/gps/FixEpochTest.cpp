@@ -74,6 +74,16 @@ TEST(DateTracker, TimeOfDayTakesTheNearestDayOfTheLatestDate)
     }
 }
 
+TEST(DateTracker, FollowingKeepsTheDateThroughUndatedDays)
+{
+    DateTracker dates;
+    dates.NoteDated(*ParseDdmmyy("091224"), *ParseTimeOfDay("230000"));
+    std::int64_t utc = 0;
+    for (const char* time : {"050000", "110000", "170000", "230000", "050000"})
+        utc = dates.Follow(*ParseTimeOfDay(time))->seconds;
+    EXPECT_EQ(utc, 1733702400 + 2 * 86400 + 5 * 3600); // 11 December
+}
+
 TEST(FixRecordText, FieldsInOrderWithChosenPrecision)
 {
     FixRecord record;

@@ -112,6 +112,7 @@ void ExpectSentenceTable()
         {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,,,N", false, D::NoData},
         {"$GNRMC,001053.00,A,4404.14083,N,12118.85886,W,0.", true, D::NoData},
         {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,300223,,,A", false, D::Rejected},
+        {"$GPRMC,123519,A,4807.038,N,01131.000,X,022.4,084.4,230394,,,A", false, D::Rejected},
         {"$GPRMC,1235x9,A,4807.038,N,01131.000,E,022.4,084.4,230394,,,A", false, D::Rejected},
         {"$GPVTG,,T,,M,,N,,K,N*2C", false, D::NoData},
         {"$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,N", false, D::NoData},
@@ -151,6 +152,7 @@ void ExpectSentenceValues()
         Decode<RmcFix>("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A");
     EXPECT_DOUBLE_EQ(rmc.speed.value_or(-1), 22.4 * kKnot);
     EXPECT_DOUBLE_EQ(rmc.course.value_or(-1), 84.4);
+    EXPECT_DOUBLE_EQ(rmc.position.value_or(GeoPosition{}).longitude, 11.516666666666667);
     EXPECT_EQ(rmc.date.year * 10000 + rmc.date.month * 100 + rmc.date.day, 19940323);
 
     const VtgMotion knots = Decode<VtgMotion>("$GNVTG,,T,,M,0.029,N,0.053,K,A*30");
