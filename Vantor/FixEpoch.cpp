@@ -159,7 +159,7 @@ std::optional<FixRecord> FixAccumulator::Add(const Sentence& sentence)
         return std::nullopt;
     std::optional<FixRecord> finished;
     if (time && (!open || open->time != *time))
-        finished = StartEpoch(time);
+        finished = StartEpoch(*time);
     if (!open)
         return finished;
     std::visit([this](const auto& s) { Take(s); }, sentence);
@@ -173,11 +173,11 @@ std::optional<FixRecord> FixAccumulator::Flush()
     return Finish();
 }
 
-std::optional<FixRecord> FixAccumulator::StartEpoch(const std::optional<TimeOfDay>& time)
+std::optional<FixRecord> FixAccumulator::StartEpoch(const TimeOfDay& time)
 {
     std::optional<FixRecord> finished = Finish();
     open = FixRecord{};
-    open->time = *time;
+    open->time = time;
     return finished;
 }
 

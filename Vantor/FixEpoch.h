@@ -109,7 +109,7 @@ private:
     void Take(const VtgMotion& vtg);
     void Take(const ZdaTime&) {}
     void NoteDate(const Sentence& sentence);
-    std::optional<FixRecord> StartEpoch(const std::optional<TimeOfDay>& time);
+    std::optional<FixRecord> StartEpoch(const TimeOfDay& time);
     bool IsFull() const;
     std::optional<FixRecord> Finish();
 
