@@ -116,10 +116,15 @@ bool WaitUntil(const std::function<bool()>& Holds, double dfSeconds)
 }
 
 // Posts every variable once a tick, each tick's number as the value and the
-// posting time as the message time, on an absolute schedule.
-void Publish(CMOOSCommClient& Client, int index, long ticks)
+// posting time as the message time, on an absolute schedule. The clients'
+// ticks are spread over the period, as independent processes' would be: all
+// posting at the same instant would also turn at that instant (a post wakes
+// the client thread when it sends at once), just before the others' values
+// reach the server, and so measure a whole comms period of latency.
+void Publish(CMOOSCommClient& Client, int index, int clients, long ticks)
 {
-    auto Due = std::chrono::steady_clock::now();
+    auto Due = std::chrono::steady_clock::now() +
+               std::chrono::microseconds(1000000 / kRate * index / clients);
     for (long Tick = 0; Tick < ticks; ++Tick)
     {
         std::this_thread::sleep_until(Due);
@@ -160,7 +165,7 @@ int main(int argc, char** argv)
     std::string Line;
     if (!std::getline(std::cin, Line))
         return 1;
-    Publish(Self.Client, Index, Ticks);
+    Publish(Self.Client, Index, Clients, Ticks);
     WaitUntil(
         [&]
         {
@@ -175,8 +180,7 @@ int main(int argc, char** argv)
         std::fwrite(Self.Latencies.data(), sizeof(double), Self.Latencies.size(), Out);
         std::fclose(Out);
     }
-    std::cout << "done " << Self.nReceived << ' ' << Expected << ' ' << Self.nRepeated
-              << std::endl;
+    std::cout << "done " << Self.nReceived << ' ' << Expected << ' ' << Self.nRepeated << std::endl;
     while (std::getline(std::cin, Line))
     {
     }
