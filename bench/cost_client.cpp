@@ -55,8 +55,12 @@ struct Receiver
 {
     CMOOSCommClient Client;
     std::vector<std::string> Names;
+    // This client's own last variable, followed to see its last post reach
+    // the server: closing drops whatever the outbox still holds.
+    std::string OwnLast;
     std::mutex Guard; // guards the fields below
-    std::map<std::string, double> LastSeq;
+    double dfOwnLastSeen = -1;
+    std::map<std::string, double> LastSeq; // of every followed variable
     std::vector<double> Latencies;
     long nReceived = 0;
     long nRepeated = 0;
@@ -66,6 +70,7 @@ struct Receiver
         Receiver& Self = *static_cast<Receiver*>(pParam);
         for (const std::string& Name : Self.Names)
             Self.Client.Register(Name, 0.0);
+        Self.Client.Register(Self.OwnLast, 0.0);
         return true;
     }
     static bool OnMail(void* pParam)
@@ -81,15 +86,17 @@ struct Receiver
     }
     void Take(const CMOOSMsg& Msg, double Now)
     {
-        if (Msg.GetKey().empty() || Msg.GetKey()[0] != 'v')
-            return;
+        if (Msg.GetKey() == OwnLast)
+            dfOwnLastSeen = Msg.GetDouble();
         auto Last = LastSeq.find(Msg.GetKey());
-        if (Last != LastSeq.end() && Msg.GetDouble() <= Last->second)
+        if (Last == LastSeq.end())
+            return;
+        if (Msg.GetDouble() <= Last->second)
         {
             ++nRepeated;
             return;
         }
-        LastSeq[Msg.GetKey()] = Msg.GetDouble();
+        Last->second = Msg.GetDouble();
         ++nReceived;
         Latencies.push_back(Now - Msg.GetTime());
     }
@@ -149,7 +156,11 @@ int main(int argc, char** argv)
     Receiver Self;
     for (int Other : Followed(Index, Clients))
         for (int v = 0; v < kVariables; ++v)
+        {
             Self.Names.push_back(VariableName(Other, v));
+            Self.LastSeq[Self.Names.back()] = -1;
+        }
+    Self.OwnLast = VariableName(Index, kVariables - 1);
     const long Expected = Ticks * long(Self.Names.size());
     Self.Client.SetSendImmediately(std::atoi(argv[4]) != 0);
     Self.Client.SetOnConnectCallBack(&Receiver::OnConnect, &Self);
@@ -170,7 +181,7 @@ int main(int argc, char** argv)
         [&]
         {
             std::lock_guard<std::mutex> Lock(Self.Guard);
-            return Self.nReceived >= Expected;
+            return Self.nReceived >= Expected && Self.dfOwnLastSeen >= double(Ticks - 1);
         },
         5);
     Self.Client.Close();
