@@ -124,14 +124,16 @@ bool WaitUntil(const std::function<bool()>& Holds, double dfSeconds)
 
 // Posts every variable once a tick, each tick's number as the value and the
 // posting time as the message time, on an absolute schedule. The clients'
-// ticks are spread over the period, as independent processes' would be: all
-// posting at the same instant would also turn at that instant (a post wakes
-// the client thread when it sends at once), just before the others' values
-// reach the server, and so measure a whole comms period of latency.
+// ticks are spread over the period, as independent processes' would be, and
+// a client's neighbours on the ring (those it follows) are not its
+// neighbours in time: a client that sends at once turns when it posts, so
+// values posted just after its own would wait almost a whole comms period
+// for its next turn, and all posting at the same instant would measure a
+// whole period too.
 void Publish(CMOOSCommClient& Client, int index, int clients, long ticks)
 {
     auto Due = std::chrono::steady_clock::now() +
-               std::chrono::microseconds(1000000 / kRate * index / clients);
+               std::chrono::microseconds(1000000 / kRate * (index * 37 % clients) / clients);
     for (long Tick = 0; Tick < ticks; ++Tick)
     {
         std::this_thread::sleep_until(Due);
