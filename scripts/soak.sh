@@ -62,7 +62,8 @@ server_pid=
 cleanup() {
   for p in "${pids[@]}" $server_pid; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$work"
+  # A failed soak keeps its logs for a look (their size is bounded by MINUTES).
+  if [ "${status:-1}" -eq 0 ]; then rm -rf "$work"; else echo "soak: logs kept in $work" >&2; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT
