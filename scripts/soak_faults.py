@@ -77,7 +77,8 @@ def segments(work, sensor):
         dropped += int(m.group(3))
     ended = sum(m is not None for _, m in runs)
     wrong = any(m is None for _, m in runs[:-1])
-    return made, corrupt, counted, dropped, ended, wrong
+    firsts = {int(first) for (first, _), _ in runs}
+    return made, corrupt, counted, dropped, ended, wrong, firsts
 
 
 def values(work, lives, source, key):
@@ -92,6 +93,33 @@ def values(work, lives, source, key):
     return out
 
 
+def pulled_out(work, lives, source, key, valid, seen, firsts):
+    """Valid lines still in the device when it was pulled out: the bridge's
+    status said the device was lost between two of its values, and the first
+    valid line after the earlier value never came. A hang-up throws away what
+    the reader has not read yet; at 10 lines a second that is one line at
+    most, and never the first line of a run (that one is on the new device)."""
+    status = source.upper() + "_STATUS"
+    out = set()
+    for life in range(1, lives + 1):
+        last, device_lost = None, False
+        with open(os.path.join(work, "server-%d.log" % life)) as f:
+            for line in f:
+                fields = line.split(None, 3)
+                if len(fields) < 4 or fields[1] != source:
+                    continue
+                if fields[2] == status and "lost serial device" in fields[3]:
+                    device_lost = True
+                elif fields[2] == key:
+                    n = int(float(fields[3]))
+                    if device_lost and last is not None:
+                        gone = next((m for m in range(last + 1, n) if m in valid), None)
+                        if gone is not None and gone not in seen and gone not in firsts:
+                            out.add(gone)
+                    last, device_lost = n, False
+    return out
+
+
 def count(path, text):
     with open(path) as f:
         return sum(text in line for line in f)
@@ -100,7 +128,7 @@ def count(path, text):
 
 def bridge_report(work, lives, name, sensor, source, key):
     """One row of figures, and the reasons the row fails (none when it passes)."""
-    made, corrupt, counted, dropped, ended, wrong = segments(work, sensor)
+    made, corrupt, counted, dropped, ended, wrong, firsts = segments(work, sensor)
     damaged = corrupt | {n for n in made if sensor == "gps" and n % NO_FIX == 0}
     got = values(work, lives, source, key)
     numbers = [n for _, n in got]
@@ -121,7 +149,8 @@ def bridge_report(work, lives, name, sensor, source, key):
         spans[life] = (min(lo, n), max(hi, n))
     inside = lambda n: any(lo <= n <= hi for lo, hi in spans.values())
     expected = [n for n in valid if inside(n)]
-    lost = [n for n in expected if n not in seen]
+    pulled = pulled_out(work, lives, source, key, set(valid), seen, firsts)
+    lost = [n for n in expected if n not in seen and n not in pulled]
     outside = len(valid) - len(expected)
     bad_received = sum(n in damaged for n in seen)
     # A run that ends unplugs the device too; the next one plugs it in.
@@ -130,7 +159,8 @@ def bridge_report(work, lives, name, sensor, source, key):
     back = count(os.path.join(work, name + ".err"), "is back; reading again")
     again = count(os.path.join(work, name + ".err"), ": data from ")
     row = dict(name=name, made=len(made), valid=len(valid), expected=len(expected),
-               received=len(seen & set(expected)), lost=len(lost), outside=outside,
+               received=len(seen & set(expected)), lost=len(lost), pulled=len(pulled),
+               outside=outside,
                damaged=len(damaged & set(made)), bad=bad_received, repeated=repeated,
                restarts="%d/%d" % (len(spans) - 1 if spans else 0, lives - 1),
                unplugs="%d/%d" % (min(back, unplugs), unplugs),
@@ -145,7 +175,8 @@ def bridge_report(work, lives, name, sensor, source, key):
     # The report's own sums.
     if wrong:
         faults.append("a SensorSim run ended without its summary")
-    if len(seen) + repeated != len(numbers) or row["received"] + len(lost) != len(expected):
+    if len(seen) + repeated != len(numbers) or row["received"] + len(lost) + len(pulled) != len(
+            expected):
         faults.append("received, lost and expected do not add up")
     if len(expected) + outside + row["damaged"] != len(made):
         faults.append("valid, outside and damaged lines do not add up to those made")
@@ -169,6 +200,7 @@ def scaler_report(work, lives, k, damaged):
 def report(work, lives):
     columns = [("bridge", "name"), ("lines made", "made"), ("valid", "valid"),
                ("while up", "expected"), ("received", "received"), ("lost", "lost"),
+               ("pulled out", "pulled"),
                ("server down", "outside"), ("damaged made", "damaged"),
                ("damaged rcvd", "bad"), ("repeated", "repeated"), ("restarts", "restarts"),
                ("unplugs", "unplugs"), ("pauses", "pauses")]
@@ -180,7 +212,8 @@ def report(work, lives):
         print("  ".join("%12s" % row[field] for _, field in columns))
         faults += ["%s: %s" % (name, fault) for fault in found]
     print("(valid: made without damage; while up: made while the bridge was connected, all must"
-          " arrive; server down: made between a server's death and the bridge's first value in"
+          " arrive but those pulled out; pulled out: in the device when it was unplugged,"
+          " never readable; server down: made between a server's death and the bridge's first value in"
           " the next life; restarts, unplugs, pauses: survived/made)")
     # Odd Scalers follow the latitude, even ones the compass.
     for k in range(1, 6):
