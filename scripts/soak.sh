@@ -59,15 +59,24 @@ scaler_bin=$(find "$build" -type f -name Scaler -perm -u+x | head -1)
 work=$(mktemp -d /tmp/moos-soak.XXXXXX)
 pids=()
 server_pid=
+nap_pid=
 cleanup() {
-  for p in "${pids[@]}" $server_pid; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}" $server_pid $nap_pid; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  # A failed soak keeps its logs for a look (their size is bounded by MINUTES).
-  if [ "${status:-1}" -eq 0 ]; then rm -rf "$work"; else echo "soak: logs kept in $work" >&2; fi
+  # A soak that found a fault keeps its logs for a look (their size is
+  # bounded by MINUTES); an interrupted one leaves nothing behind.
+  if [ "${status:-0}" -eq 0 ]; then rm -rf "$work"; else echo "soak: logs kept in $work" >&2; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
+# A long sleep in the background, so that a signal ends the soak at once
+# (the shell runs its traps only between commands, and wait is one).
+nap() {
+  sleep "$1" &
+  nap_pid=$!
+  wait $nap_pid
+}
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 per_slice=$((60 * rate)) # one SensorSim run's lines (--faults)
@@ -182,7 +191,7 @@ footprint() { # pid: "<fds> <rss kB> <peak kB>"
     "$(awk '/^VmHWM/ { print $2 }' "/proc/$1/status" 2>/dev/null)"
 }
 
-sleep 10 # let every process connect and settle before the first sample
+nap 10 # let every process connect and settle before the first sample
 declare -A first
 for name in $watched; do first[$name]=$(footprint "$(eval echo "\$pid_$name")"); done
 first[LocalServer]=$(footprint "$server_pid")
@@ -199,13 +208,13 @@ fi
 end=$((SECONDS + minutes * 60))
 while [ $SECONDS -lt $end ]; do
   wait_for=$(next_restart)
-  sleep $((wait_for < end - SECONDS ? wait_for : end - SECONDS))
+  nap $((wait_for < end - SECONDS ? wait_for : end - SECONDS))
   [ $SECONDS -lt $end ] || break
   kill -9 "$server_pid"
   wait "$server_pid" 2>/dev/null || true
   start_server
 done
-sleep 5 # the last life gets its share of lines
+nap 5 # the last life gets its share of lines
 
 status=0
 declare -A last
