@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
 # Soak test: LocalServer, Vantor and Dirkel fed by SensorSim, and five Scaler
 # example applications following the bridges' variables, run together for
-# MINUTES (default 10) while the server is killed and started again every
-# 30 s. Not part of CI.
-#   bash scripts/soak.sh [MINUTES]
+# MINUTES (default 10, at most 1440) while the server is killed and started
+# again every 30 s. Not part of CI.
+#   bash scripts/soak.sh [--faults] [MINUTES]
+#
+# --faults adds every device fault at once: the bridges check checksums and
+# fixes, watch for silence and wait for a lost device (VerifyChecksum,
+# RequireFix, DataTimeout, ReopenDevice); SensorSim runs one minute of lines
+# at a time, corrupting some, going quiet once and being unplugged and
+# plugged in again once in each run, and ends each run (the device goes
+# away until the next one); some GPS lines have no fix; the server is killed
+# at random intervals of 10 to 40 s. Its report (scripts/soak_faults.py)
+# gives per bridge the valid lines made while it was connected and the values
+# received (must be equal), the damaged lines made and received (0), values
+# received twice (0), and the restarts, unplugs and pauses survived.
 #
 # Every device line carries a number of its own (the latitude of its
 # "$GPGGA" sentence, the heading of its compass sentence), so the server's
@@ -18,7 +29,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+faults=0
+if [ "${1:-}" = --faults ]; then
+  faults=1
+  shift
+fi
 minutes=${1:-10}
+case $minutes in
+  '' | *[!0-9]*) minutes=0 ;;
+esac
+if [ "$minutes" -lt 1 ] || [ "$minutes" -gt 1440 ]; then
+  echo "soak: MINUTES must be a whole number from 1 to 1440, not ${1:-}" >&2
+  exit 2
+fi
 build=${MOOS_BUILD:-build}
 rate=10          # device lines per second, each bridge
 restart_every=30 # seconds between server kills
@@ -36,25 +59,51 @@ scaler_bin=$(find "$build" -type f -name Scaler -perm -u+x | head -1)
 work=$(mktemp -d /tmp/moos-soak.XXXXXX)
 pids=()
 server_pid=
+nap_pid=
 cleanup() {
-  for p in "${pids[@]}" $server_pid; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}" $server_pid $nap_pid; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$work"
+  # A soak that found a fault keeps its logs for a look (their size is
+  # bounded by MINUTES); an interrupted one leaves nothing behind.
+  if [ "${status:-0}" -eq 0 ]; then rm -rf "$work"; else echo "soak: logs kept in $work" >&2; fi
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+# A long sleep in the background, so that a signal ends the soak at once
+# (the shell runs its traps only between commands, and wait is one).
+nap() {
+  sleep "$1" &
+  nap_pid=$!
+  wait $nap_pid
+}
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+per_slice=$((60 * rate)) # one SensorSim run's lines (--faults)
 lines=$((minutes * 60 * rate + 600))
+if [ $faults -eq 1 ]; then
+  python3 scripts/soak_faults.py lines "$work" "$per_slice" $((minutes + 2))
+else
 awk -v n="$lines" 'BEGIN { for (i = 0; i < n; i++)
   printf "$GPGGA,120000.00,%d,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*00\n", 100000 + i }' >"$work/gps.txt"
 awk -v n="$lines" 'BEGIN { for (i = 0; i < n; i++) printf "$C%dP1.5R-0.5T21.0*00\n", 100000 + i }' \
   >"$work/compass.txt"
+fi
+
+bridge_keys() { # process name, device link: the fault settings
+  [ $faults -eq 1 ] || return 0
+  printf '  SerialPort = %s\n  VerifyChecksum = true\n  DataTimeout = 2\n' "$2"
+  printf '  ReopenDevice = true\n  PublishEveryLine = false\n  StampTime = true\n  Echo = false\n'
+  [ "$1" = Compass ] || printf '  RequireFix = true\n'
+}
 
 {
   echo "ServerHost = 127.0.0.1"
   echo "ServerPort = $port"
-  for name in Vantor Compass; do
-    printf 'ProcessConfig = %s\n{\n  AppTick = 20\n  CommsTick = 20\n}\n' "$name"
+  for row in Vantor:gps Compass:compass; do
+    printf 'ProcessConfig = %s\n{\n  AppTick = 20\n  CommsTick = 20\n' "${row%:*}"
+    bridge_keys "${row%:*}" "$work/${row#*:}"
+    echo "}"
   done
   for k in $(seq 1 $scalers); do
     input=Latitude
@@ -94,13 +143,43 @@ start_server() {
   exit 1
 }
 
-start gps "$bin/SensorSim" --replay "$work/gps.txt" --rate "$rate" --hold
-start compass "$bin/SensorSim" --replay "$work/compass.txt" --rate "$rate" --hold
-gps_device=$(device_of gps)
-compass_device=$(device_of compass)
+# SensorSim runs one after another, one a slice of lines, at the device link
+# the bridge reads: each quiet once, unplugged and plugged in again once,
+# and its end takes the device away until the next run. Each run's first
+# number and --corrupt go to standard error ahead of its summary, for the
+# report. Stopped, it stops its run, which then prints its summary.
+feed() { # sensor, corrupt every Nth line
+  local sensor=$1 every=$2 slice=0 quiet file
+  true &
+  trap 'kill $! 2>/dev/null; wait; exit 0' TERM
+  while file=$work/$sensor.$(printf %03d $slice).txt && [ -f "$file" ]; do
+    quiet=$((5 + RANDOM % 15))
+    echo "run $((100000 + slice * per_slice)) $every" >&2
+    "$bin/SensorSim" --replay "$file" --rate "$rate" --link "$work/$sensor" --corrupt "$every" \
+      --pause-after "$quiet" --pause-for 3 --unplug-after $((quiet + 8 + RANDOM % 15)) \
+      --replug-after $((1 + RANDOM % 3)) &
+    wait $! || true
+    slice=$((slice + 1))
+  done
+}
+
+if [ $faults -eq 1 ]; then
+  start gps feed gps 9
+  start compass feed compass 11
+  device_of gps >/dev/null
+  device_of compass >/dev/null
+else
+  start gps "$bin/SensorSim" --replay "$work/gps.txt" --rate "$rate" --hold
+  start compass "$bin/SensorSim" --replay "$work/compass.txt" --rate "$rate" --hold
+fi
 start_server
-VANTOR_DEVICE=$gps_device start Vantor "$bin/Vantor" "$work/Mission.moos" Vantor
-DIRKEL_DEVICE=$compass_device start Dirkel "$bin/Dirkel" "$work/Mission.moos" Compass
+if [ $faults -eq 1 ]; then
+  start Vantor "$bin/Vantor" "$work/Mission.moos" Vantor
+  start Dirkel "$bin/Dirkel" "$work/Mission.moos" Compass
+else
+  VANTOR_DEVICE=$(device_of gps) start Vantor "$bin/Vantor" "$work/Mission.moos" Vantor
+  DIRKEL_DEVICE=$(device_of compass) start Dirkel "$bin/Dirkel" "$work/Mission.moos" Compass
+fi
 for k in $(seq 1 $scalers); do
   start "Scaler$k" "$scaler_bin" "$work/Mission.moos" "Scaler$k"
 done
@@ -112,21 +191,30 @@ footprint() { # pid: "<fds> <rss kB> <peak kB>"
     "$(awk '/^VmHWM/ { print $2 }' "/proc/$1/status" 2>/dev/null)"
 }
 
-sleep 10 # let every process connect and settle before the first sample
+nap 10 # let every process connect and settle before the first sample
 declare -A first
 for name in $watched; do first[$name]=$(footprint "$(eval echo "\$pid_$name")"); done
 first[LocalServer]=$(footprint "$server_pid")
 
-echo "== soak: $minutes min, server killed every ${restart_every} s, work in $work"
+next_restart() { # seconds to the next server kill
+  if [ $faults -eq 1 ]; then echo $((10 + RANDOM % 31)); else echo $restart_every; fi
+}
+
+if [ $faults -eq 1 ]; then
+  echo "== soak --faults: $minutes min, server killed every 10 to 40 s, work in $work"
+else
+  echo "== soak: $minutes min, server killed every ${restart_every} s, work in $work"
+fi
 end=$((SECONDS + minutes * 60))
 while [ $SECONDS -lt $end ]; do
-  sleep $((restart_every < end - SECONDS ? restart_every : end - SECONDS))
+  wait_for=$(next_restart)
+  nap $((wait_for < end - SECONDS ? wait_for : end - SECONDS))
   [ $SECONDS -lt $end ] || break
   kill -9 "$server_pid"
   wait "$server_pid" 2>/dev/null || true
   start_server
 done
-sleep 5 # the last life gets its share of lines
+nap 5 # the last life gets its share of lines
 
 status=0
 declare -A last
@@ -192,6 +280,12 @@ check_sums() { # name made received inside around start end lowest highest repea
   fi
 }
 
+if [ $faults -eq 1 ]; then
+  kill -TERM "$pid_gps" "$pid_compass" 2>/dev/null || true
+  wait "$pid_gps" "$pid_compass" 2>/dev/null || true
+  echo
+  python3 scripts/soak_faults.py report "$work" "$server_life" || status=1
+else
 echo
 printf '%-8s %10s %10s %17s %15s %19s %12s %14s\n' bridge "lines made" received \
   "lost (connected)" "lost (restart)" "lost (start/end)" "server lives" reconnections
@@ -215,11 +309,12 @@ for row in "Vantor:gps:Latitude:Vantor" "Dirkel:compass:CompassData:Compass"; do
     "${highest:-0}" "${repeated:-0}" || status=1
 done
 echo "(lines made: written by SensorSim, and dropped by it while nobody read the device)"
+fi
 
-# The bridges stamp their values with the time 0.0, so the Scalers receive
-# every one of them but take none (mail more than 5 s off the clock is
-# stale): they load the server with subscriptions and mail, and publish only
-# their status. Their status records show that they reconnected every time.
+# Without --faults the bridges stamp their values with the time 0.0, so the
+# Scalers receive every one of them but take none (mail more than 5 s off
+# the clock is stale): they load the server with subscriptions and mail, and
+# publish only their status; with it (StampTime) they follow the values. Their status records show that they reconnected every time.
 for k in $(seq 1 $scalers); do
   lives=0
   for f in "$work"/server-*.log; do
