@@ -1,5 +1,6 @@
 // The application loop, its settings and its status record, without a
 // server: applications here run with comms off or never connect.
+#include "AppFields.h"
 #include "AppTestSupport.h"
 
 #include <gmock/gmock.h>
@@ -71,15 +72,15 @@ TEST_F(AppLoop, RatesAreBounded)
 {
     EXPECT_TRUE(app.SetAppFreq(50.0));
     EXPECT_FALSE(app.SetAppFreq(50.5));
-    EXPECT_EQ(app.appFreq, 50.0);
+    EXPECT_EQ(Field::AppFreq(app), 50.0);
     EXPECT_TRUE(app.SetCommsFreq(200));
     EXPECT_FALSE(app.SetCommsFreq(201));
-    EXPECT_EQ(app.commsFreq, 200);
+    EXPECT_EQ(Field::CommsFreq(app), 200);
 }
 
 TEST_F(AppLoop, StatusRecordListsPublishedNamesInByteOrder)
 {
-    app.appName = "Compass";
+    Field::AppName(app) = "Compass";
     // Names enter the published set even while no connection exists.
     app.comms.Notify("CompassData", std::string("x"), -1.0);
     app.comms.Notify("COMPASS_STATUS", std::string("x"), -1.0);
@@ -91,7 +92,7 @@ TEST_F(AppLoop, StatusRecordListsPublishedNamesInByteOrder)
     std::string record;
     for (int attempt = 0; attempt < 20 && record != expected; ++attempt)
     {
-        app.appStartTime = MOOSTime() - 12.5;
+        Field::AppStartTime(app) = MOOSTime() - 12.5;
         record = app.MakeStatusString();
     }
     EXPECT_EQ(record, expected);
@@ -99,38 +100,42 @@ TEST_F(AppLoop, StatusRecordListsPublishedNamesInByteOrder)
 
 TEST_F(AppLoop, StatusRecordCarriesTheErrorUntilCleared)
 {
-    app.appName = "Compass";
-    app.appStartTime = MOOSTime();
+    Field::AppName(app) = "Compass";
+    Field::AppStartTime(app) = MOOSTime();
     app.SetAppError(true, "x");
     EXPECT_THAT(app.MakeStatusString(), ::testing::StartsWith("AppErrorFlag=true,AppErrorReason=x,"
                                                               "Uptime="));
+    app.SetAppError(true, "bad,Uptime=0");
+    EXPECT_THAT(app.MakeStatusString(),
+                ::testing::StartsWith("AppErrorFlag=true,AppErrorReason=\"bad,Uptime=0\",Uptime="))
+        << "separators in the reason must not make fields of their own";
     app.SetAppError(false, "ignored");
     EXPECT_THAT(app.MakeStatusString(), ::testing::StartsWith("AppErrorFlag=false,Uptime="));
 }
 
 TEST_F(AppLoop, LongUptimeIsWrittenInExponentForm)
 {
-    app.appStartTime = MOOSTime() - 1234567.8;
+    Field::AppStartTime(app) = MOOSTime() - 1234567.8;
     EXPECT_THAT(app.MakeStatusString(), HasSubstr(",Uptime=1.23457e+06,"));
 }
 
 TEST_F(AppLoop, StatusIsPublishedOnFirstPassThenAfterTwoSeconds)
 {
-    app.appName = "Probe";
+    Field::AppName(app) = "Probe";
     app.IteratePrivate();
     EXPECT_EQ(app.comms.GetPublished().count("PROBE_STATUS"), 1u);
-    const double first = app.lastStatusTime;
+    const double first = Field::LastStatusTime(app);
     app.IteratePrivate();
-    EXPECT_EQ(app.lastStatusTime, first) << "no second record within 2 s";
-    app.lastStatusTime = MOOSTime() - 2.1;
+    EXPECT_EQ(Field::LastStatusTime(app), first) << "no second record within 2 s";
+    Field::LastStatusTime(app) = MOOSTime() - 2.1;
     app.IteratePrivate();
-    EXPECT_GT(app.lastStatusTime, first);
+    EXPECT_GT(Field::LastStatusTime(app), first);
 }
 
 TEST_F(AppLoop, CommandMessagesReachTheHookWhateverTheirCase)
 {
-    app.appName = "Compass";
-    app.commandFilteringEnabled = true;
+    Field::AppName(app) = "Compass";
+    Field::CommandFiltering(app) = true;
     MOOSMSG_LIST mail{CMOOSMsg(MOOS_NOTIFY, "compass_cmd", std::string("go"), -1),
                       CMOOSMsg(MOOS_NOTIFY, "OTHER", std::string("no"), -1)};
     app.OnNewMailPrivate(mail);
@@ -141,7 +146,7 @@ TEST_F(AppLoop, CommandMessagesReachTheHookWhateverTheirCase)
 
 TEST_F(AppLoop, CommandMessagesAreNotCaughtWhenFilteringIsOff)
 {
-    app.appName = "Compass";
+    Field::AppName(app) = "Compass";
     MOOSMSG_LIST mail{CMOOSMsg(MOOS_NOTIFY, "COMPASS_CMD", std::string("go"), -1)};
     app.OnNewMailPrivate(mail);
     EXPECT_EQ(app.CommandCount(), 0u);
@@ -149,7 +154,7 @@ TEST_F(AppLoop, CommandMessagesAreNotCaughtWhenFilteringIsOff)
 
 TEST_F(AppLoop, EveryCommandIsHandledAfterOneFails)
 {
-    app.appName = "Compass";
+    Field::AppName(app) = "Compass";
     app.commandResults = {false, true};
     MOOSMSG_LIST mail{CMOOSMsg(MOOS_NOTIFY, "COMPASS_CMD", std::string("a"), -1),
                       CMOOSMsg(MOOS_NOTIFY, "COMPASS_CMD", std::string("b"), -1)};
@@ -169,16 +174,17 @@ TEST_F(AppLoop, DebugWriteWhileDisconnectedDoesNothing)
 
 TEST_F(AppLoop, DefaultIterateWarnsOnlyOnTheFirstPass)
 {
-    CMOOSApp plain;
-    plain.UseMOOSComms(false);
-    plain.SetAppFreq(0.0);
-    struct Exposed : CMOOSApp
+    // The framework's own Iterate, reached through a class that only opens
+    // up the pass.
+    struct Plain : CMOOSApp
     {
         using CMOOSApp::DoRunWork;
-    };
+    } plain;
+    plain.UseMOOSComms(false);
+    plain.SetAppFreq(0.0);
     testing::internal::CaptureStderr();
-    static_cast<Exposed&>(plain).DoRunWork();
-    static_cast<Exposed&>(plain).DoRunWork();
+    plain.DoRunWork();
+    plain.DoRunWork();
     const std::string trace = testing::internal::GetCapturedStderr();
     EXPECT_EQ(plain.GetIterateCount(), 2);
     const std::string warning = "Warning default Iterate handler invoked...doing nothing\n";
@@ -206,7 +212,7 @@ TEST_F(AppLoop, RunWithoutCommsReadsBlockSettingsAndPrintsTheBanner)
     EXPECT_TRUE(app.startedUp);
     EXPECT_EQ(app.GetIterateCount(), 3);
     EXPECT_TRUE(app.IsSimulateMode());
-    EXPECT_FALSE(app.sortMailByTime);
+    EXPECT_FALSE(Field::SortsMailByTime(app));
     EXPECT_THAT(trace, HasSubstr("Probe is Running:\n\t AppTick   @ 40.0 Hz\n"
                                  "\t CommsTick @ 5 Hz\n"));
     EXPECT_THAT(trace, Not(HasSubstr("Time Warp")));
@@ -222,7 +228,7 @@ TEST_F(AppLoop, SimulatorFlagMustBeSpelledTrue)
 TEST_F(AppLoop, RateThatIsNotANumberKeepsTheDefault)
 {
     RunPasses(Mission("", "APPTICK = .5"), 1);
-    EXPECT_EQ(app.appFreq, 5.0);
+    EXPECT_EQ(Field::AppFreq(app), 5.0);
 }
 
 TEST_F(AppLoop, BannerShowsAWarpOtherThanOne)
@@ -244,7 +250,7 @@ TEST_F(AppLoop, UseMOOSCommsFalseInTheBlockStartsNoClient)
     testing::internal::CaptureStderr();
     EXPECT_TRUE(app.Run("Probe", Mission("", "UseMOOSComms = false\nAPPTICK = 40").c_str()));
     const std::string trace = testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(app.useMOOSComms);
+    EXPECT_FALSE(Field::UsesMOOSComms(app));
     EXPECT_EQ(app.iterations, 1);
     EXPECT_THAT(trace, Not(HasSubstr("MOOS Client")));
     EXPECT_THAT(trace, Not(HasSubstr("Server")));
@@ -273,7 +279,7 @@ TEST_F(AppLoop, UnusableMissionFilesGiveTheWarningAndDefaults)
         testing::internal::CaptureStderr();
         EXPECT_TRUE(probe.Run("Probe", path.c_str())) << path;
         const std::string trace = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(probe.appFreq, 5.0) << path;
+        EXPECT_EQ(Field::AppFreq(probe), 5.0) << path;
         EXPECT_EQ(probe.iterations, 1) << path;
         const bool unreadable = path == cases[0] || path == cases[1];
         EXPECT_EQ(trace.find("Warning Mission File \"" + path + "\" not found...\n") !=
@@ -300,8 +306,8 @@ TEST_F(AppLoop, MissingMissionFileFallsBackToTheDefaultServer)
     ASSERT_NE(port, std::string::npos);
     EXPECT_LT(mission, host);
     EXPECT_LT(host, port);
-    EXPECT_EQ(app.serverHost, "LOCALHOST");
-    EXPECT_EQ(app.serverPort, 9000);
+    EXPECT_EQ(Field::ServerHost(app), "LOCALHOST");
+    EXPECT_EQ(Field::ServerPort(app), 9000);
 }
 
 class AppComms : public AppLoop
@@ -325,8 +331,8 @@ TEST_F(AppComms, PortFromTheMissionFileIsUsedWithoutWarning)
 {
     const std::string trace = Configure("ServerHost = 127.0.0.1\nServerPort = 9001", "");
     EXPECT_TRUE(configured);
-    EXPECT_EQ(app.serverPort, 9001);
-    EXPECT_EQ(app.serverHost, "127.0.0.1");
+    EXPECT_EQ(Field::ServerPort(app), 9001);
+    EXPECT_EQ(Field::ServerHost(app), "127.0.0.1");
     EXPECT_THAT(trace, Not(HasSubstr("Warning")));
 }
 
@@ -341,7 +347,7 @@ TEST_F(AppComms, UnusablePortGivesOneWarningAndTheDefault)
         testing::internal::CaptureStderr();
         EXPECT_TRUE(probe.ConfigureComms());
         const std::string trace = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(probe.serverPort, 9000) << text;
+        EXPECT_EQ(Field::ServerPort(probe), 9000) << text;
         const std::string warning = "Warning Server port not read from mission file";
         EXPECT_NE(trace.find(warning), std::string::npos) << text;
         EXPECT_EQ(trace.find(warning), trace.rfind(warning)) << text;
@@ -359,13 +365,13 @@ TEST_F(AppComms, EmptyServerHostStopsStartUp)
 TEST_F(AppComms, NegativeCommsTickBecomesOneAndZeroStays)
 {
     Configure("ServerHost = 127.0.0.1\nServerPort = 9001", "CommsTick = -3");
-    EXPECT_EQ(app.commsFreq, 1);
+    EXPECT_EQ(Field::CommsFreq(app), 1);
     ProbeApp zero;
     zero.missionReader.SetAppName("Probe");
     zero.missionReader.SetFile(
         Mission("ServerHost = 127.0.0.1\nServerPort = 9001", "CommsTick = 0"));
     zero.ConfigureComms();
-    EXPECT_EQ(zero.commsFreq, 0);
+    EXPECT_EQ(Field::CommsFreq(zero), 0);
 }
 
 TEST_F(AppLoop, CallBacksRefuseANullApplication)

@@ -2,6 +2,7 @@
 // loopback. Server, clients and applications share a time warp of 10, so
 // status records come every 0.2 s and reconnections within a fraction of a
 // second.
+#include "AppFields.h"
 #include "AppTestSupport.h"
 
 #include "LocalServer.h"
@@ -176,7 +177,7 @@ TEST_F(AppServer, ThirdRunArgumentNamesTheClientButNotTheBlock)
         });
     EXPECT_TRUE(server.WaitForClient("Alias", 10.0));
     EXPECT_TRUE(ServerTextHas("PROBE_STATUS", "MOOSName=Probe,"));
-    EXPECT_EQ(app.appFreq, 0.5) << "settings still come from the block named Probe";
+    EXPECT_EQ(Field::AppFreq(app), 0.5) << "settings still come from the block named Probe";
     app.RequestQuit();
     worker.join();
     EXPECT_TRUE(done);

@@ -50,24 +50,12 @@ using moostest::WaitFor;
 class ProbeApp : public CMOOSApp
 {
 public:
-    using CMOOSApp::appErrorFlag;
-    using CMOOSApp::appFreq;
-    using CMOOSApp::appName;
-    using CMOOSApp::appStartTime;
-    using CMOOSApp::commandFilteringEnabled;
     using CMOOSApp::comms;
-    using CMOOSApp::commsFreq;
     using CMOOSApp::DoRunWork;
     using CMOOSApp::IteratePrivate;
-    using CMOOSApp::lastStatusTime;
     using CMOOSApp::missionReader;
     using CMOOSApp::OnNewMailPrivate;
     using CMOOSApp::PacingSleepMs;
-    using CMOOSApp::serverHost;
-    using CMOOSApp::serverPort;
-    using CMOOSApp::simulateMode;
-    using CMOOSApp::sortMailByTime;
-    using CMOOSApp::useMOOSComms;
 
     bool Iterate() override
     {

@@ -2,6 +2,7 @@
 #ifndef TESTS_BRIDGES_BRIDGETESTSUPPORT_H
 #define TESTS_BRIDGES_BRIDGETESTSUPPORT_H
 
+#include "../app/AppFields.h"
 #include "BridgeMain.h"
 #include "PseudoTerminal.h"
 #include "SerialTestSupport.h"
@@ -26,9 +27,8 @@ template <typename App> class Recording : public App
 public:
     using App::App;
     Publications published;
-    bool QuitWasRequested() const { return this->quitRequested; }
-    // The application error the status record carries; empty when none.
-    std::string AppError() const { return this->appErrorFlag ? this->appErrorReason : ""; }
+    bool QuitWasRequested() const { return this->QuitRequested(); }
+    std::string AppError() const { return CMOOSAppTestAccess::AppError(*this); }
 
 protected:
     void Publish(const std::string& name, const std::string& value) override

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -234,9 +236,12 @@ TEST_F(FileReaderTest, OverloadedCopyFailsRatherThanLoseData)
     EXPECT_EQ(ReadFile(PathOf("Mission.moos")), sText);
 }
 
-TEST_F(FileReaderTest, MissingFileOrDirectoryIsRefusedAndLookupsFail)
+TEST_F(FileReaderTest, MissingFileOrNoRegularFileIsRefusedAndLookupsFail)
 {
-    for (std::string const& sPath : {PathOf("absent.moos"), m_Dir.string()})
+    const std::string sFifo = PathOf("fifo");
+    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
+    for (std::string const& sPath :
+         {PathOf("absent.moos"), m_Dir.string(), sFifo, std::string("/dev/zero")})
     {
         EXPECT_FALSE(m_Reader.SetFile(sPath));
         EXPECT_FALSE(m_Reader.IsOpen());
@@ -270,6 +275,23 @@ TEST_F(FileReaderTest, LongLinesAreReadWhole)
     EXPECT_EQ(Lookup("a").size(), 1999U);
     EXPECT_EQ(Lookup("long"), sLong);
     EXPECT_EQ(Lookup("after"), "1");
+}
+
+// No file, however long its lines or its references, makes the reader hold
+// more than a line of the bound.
+TEST_F(FileReaderTest, NoLineGrowsPastTheBound)
+{
+    const std::size_t nMax = CMOOSFileReader::kMaxLineBytes;
+    const std::string sQuarter(nMax / 4 - 16, 'q');
+    ASSERT_TRUE(Open("define: Q = " + sQuarter + "\nx = ${Q}${Q}${Q}${Q}${Q}\nover = " +
+                     std::string(nMax, 'o') + "\nafter = 1\n"));
+    EXPECT_EQ(Lookup("x"), sQuarter + sQuarter + sQuarter + sQuarter)
+        << "the expansion that would pass the bound is left out";
+    EXPECT_EQ(Lookup("over"), "<absent>");
+    EXPECT_EQ(Lookup("after"), "<absent>") << "an over-long line ends the reading";
+    std::map<std::string, std::string> NoOverloads;
+    EXPECT_FALSE(m_Reader.MakeOverloadedCopy(PathOf("Copy.moos"), NoOverloads))
+        << "a copy cut short at the over-long line is no copy";
 }
 
 TEST_F(FileReaderTest, BinaryJunkEndsEveryLoop)

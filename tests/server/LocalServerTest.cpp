@@ -266,6 +266,23 @@ TEST_F(LocalServerTest, FullQueueDropsTheOldestAndCountsForThatClient)
     EXPECT_EQ(Server->GetDroppedCount("pub"), 0u);
 }
 
+// A message no reply could carry must not lock its subscribers out: it is
+// refused, its sender stays, and the mail after it flows as before.
+TEST_F(LocalServerTest, MessageLargerThanAnyReplyCanCarryIsRefused)
+{
+    Options.IoTimeout = 60.0; // 64 MiB through loopback on a busy machine
+    StartServer();
+    auto pPub = Join("pub");
+    auto pSub = Join("sub");
+    pSub->Register("X");
+    std::string sHuge(MOOS_MAX_MSG_LENGTH, 'h');
+    EXPECT_NO_THROW(pPub->Notify("X", sHuge));
+    CMOOSMsg Kept;
+    EXPECT_FALSE(Server->GetValue("X", Kept));
+    EXPECT_NO_THROW(pPub->Notify("X", 2.0)) << "the sender keeps its connection";
+    EXPECT_EQ(Values(pSub->Exchange({})), std::vector<double>{2.0});
+}
+
 // ---------------------------------------------------------------------------
 // Misbehaving clients cost only themselves.
 

@@ -3,6 +3,8 @@
 #include "ClientSession.h"
 #include "LocalServer.h"
 
+#include "MOOSLIB/XPCTcpSocket.h"
+
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -76,5 +78,27 @@ TEST_F(ClientSessionTest, NoServerTimesOutWithAHintOnTheWay)
         ConnectFailureText("Tool", ConnectOutcome::TimedOut, "h:1", "me", 0.5);
     EXPECT_EQ(sText, "Tool: no MOOS server answered at h:1 within 0.5 s: is one running there? "
                      "Check --server, or ServerHost and ServerPort in the mission file");
+}
+// A server that takes the connection but is slow to welcome is no absent
+// server: neither the hint nor the last line may say none is running.
+TEST_F(ClientSessionTest, SlowServerIsToldFromAnAbsentOne)
+{
+    XPCTcpSocket Listener(0L); // takes connections, never answers
+    Listener.vBindSocket("127.0.0.1");
+    Listener.vListen(5);
+    nPort = Listener.iGetBoundPort();
+    ConnectWait Wait;
+    Wait.dfTimeout = 0.5;
+    Wait.dfHintAfter = 0.1;
+    Wait.sHint = "no server hint";
+    std::ostringstream Captured;
+    std::streambuf* pOld = std::cerr.rdbuf(Captured.rdbuf());
+    const ConnectOutcome Outcome = Connect("me", Wait);
+    std::cerr.rdbuf(pOld);
+    EXPECT_EQ(Outcome, ConnectOutcome::Unwelcomed);
+    EXPECT_EQ(Captured.str().find("no server hint"), std::string::npos) << Captured.str();
+    EXPECT_EQ(ConnectFailureText("Tool", Outcome, "h:1", "me", 0.5),
+              "Tool: the server at h:1 took the connection but did not welcome \"me\" within "
+              "0.5 s: it may be busy; try again, or allow longer with --timeout");
 }
 } // namespace

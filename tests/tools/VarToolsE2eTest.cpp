@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <thread>
@@ -266,6 +267,26 @@ TEST_F(VarToolsTest, NoServerWithinTheTimeOutIsExitOneWithOneClearLine)
         << sStderr;
     auto pOnce = Start("VarWatch", {"--once", "--timeout", "0.5", "X"});
     EXPECT_EQ(pOnce->WaitExit(), 1);
+}
+
+// A FIFO would block the reader for good and a device would feed it without
+// end: every program refuses both, like a folder, before doing anything.
+TEST_F(VarToolsTest, MissionThatIsNoRegularFileIsRefusedAtOnce)
+{
+    const std::string sFifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
+    const std::vector<std::vector<std::string>> Programs = {{Program("VarPoke"), "X=1"},
+                                                            {Program("VarWatch"), "--once", "X"},
+                                                            {Program("LocalServer")}};
+    for (const std::string& sMission : {sFifo, std::string("/dev/zero"), dir.Path().string()})
+        for (std::vector<std::string> Args : Programs)
+        {
+            Args.insert(Args.end(), {"--mission", sMission});
+            Process Run(Args);
+            EXPECT_EQ(Run.WaitExit(), 2) << Args[0] << " " << sMission;
+            EXPECT_NE(Run.Stderr().find("cannot read the mission file"), std::string::npos)
+                << Run.Stderr();
+        }
 }
 
 // A second client under a live name is refused; the owner is not disturbed

@@ -112,6 +112,28 @@ TEST(WatchTableTest, FirstSecondDoesNotInflateTheRate)
     EXPECT_EQ(Table.Rate("X", 100.2), 2.0);
 }
 
+// A time a clock cannot show is printed as the number it is, never as a
+// clock with a broken field.
+TEST(WatchTableTest, TimeColumnShowsAClockOnlyWhereOneFits)
+{
+    const struct
+    {
+        double dfTime;
+        std::string sShown;
+    } Cases[] = {{1e300, "1e+300"}, {-5.0, "-5"}, {0.0, "0"}, {1e12, "1e+12"}};
+    for (const auto& C : Cases)
+    {
+        CWatchTable Table;
+        Table.Update(Update("X", "v", "src", C.dfTime), 1.0);
+        const std::vector<std::string> Rows = LinesOf(Table.Table(1.0, 200));
+        ASSERT_EQ(Rows.size(), 2u);
+        EXPECT_NE(Rows[1].find(" " + C.sShown + " "), std::string::npos) << Rows[1];
+    }
+    CWatchTable Table;
+    Table.Update(Update("X", "v", "src", 1796748899.6274), 1.0);
+    EXPECT_NE(LinesOf(Table.Table(1.0, 200))[1].find(".627 "), std::string::npos);
+}
+
 TEST(WatchTableTest, TableHasOneRowPerVariableAndFitsTheWidth)
 {
     CWatchTable Table;

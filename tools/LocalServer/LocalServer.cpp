@@ -7,6 +7,7 @@
 #include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSException.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "MOOSLIB/MOOSProtocol.h"
 #include "MOOSLIB/XPCTcpSocket.h"
 
 #include <fcntl.h>
@@ -28,9 +29,6 @@
 
 namespace
 {
-// What every client sends first, before any packet.
-const char kProtocolName[] = "OWLS WON'T SKATE 4/9/11";
-const std::size_t kProtocolBlockBytes = 32;
 // How long a refused client is given to read its refusal.
 const int kPartingMs = 1000;
 
@@ -38,13 +36,6 @@ const int kPartingMs = 1000;
 int ToMs(double dfSeconds)
 {
     return dfSeconds > 0.0 ? std::max(1, static_cast<int>(std::min(dfSeconds * 1000.0, 2e9))) : -1;
-}
-
-bool IsProtocolBlock(const unsigned char* pBlock)
-{
-    unsigned char Expected[kProtocolBlockBytes] = {};
-    std::memcpy(Expected, kProtocolName, sizeof(kProtocolName) - 1);
-    return std::memcmp(Expected, pBlock, kProtocolBlockBytes) == 0;
 }
 
 // A name travels in log lines and diagnostics as one word.
@@ -90,13 +81,6 @@ private:
     int m_Fds[2];
 };
 
-// Wall-clock seconds on a clock that never jumps, for the name rule.
-double SteadySeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 // One accepted connection; its thread is the only one to transfer on the link.
 struct Connection
 {
@@ -111,7 +95,7 @@ struct Connection
     std::string sName;
     std::thread Thread;
     std::atomic<bool> bFinished{false};
-    // When a packet (or the greeting) was last heard, in SteadySeconds.
+    // When a packet (or the greeting) was last heard, in MOOSSteadySeconds.
     std::atomic<double> dfLastHeard{0.0};
 };
 } // namespace
@@ -121,7 +105,9 @@ class CLocalServer::Impl
 public:
     explicit Impl(LocalServerOptions Options)
         : m_Options(std::move(Options)),
-          m_Db(MailBounds{m_Options.QueueLimit, m_Options.QueueByteLimit}), m_Log(m_Options.Log)
+          m_Db(MailBounds{m_Options.QueueLimit,
+                          std::min<std::size_t>(m_Options.QueueByteLimit, MOOS_MAX_MSG_LENGTH)}),
+          m_Log(m_Options.Log)
     {
     }
     ~Impl() { Stop(); }
@@ -159,6 +145,7 @@ private:
     bool Admit(const std::shared_ptr<Connection>& pConn);
     bool TryAdmit(const std::shared_ptr<Connection>& pConn, std::string& sInUse);
     bool Turn(Connection& Conn);
+    void RefuseOversize(const Connection& Conn, MOOSMSG_LIST& Incoming) const;
     void Finish(const std::shared_ptr<Connection>& pConn);
     // Wakes the Wait... calls after a change made outside m_Lock; passing
     // through the lock first means no waiter can miss it.
@@ -360,10 +347,10 @@ void CLocalServer::Impl::Serve(std::shared_ptr<Connection> pConn)
 // has its name and dfSkew the skew to welcome it with.
 bool CLocalServer::Impl::Handshake(Connection& Conn, double& dfSkew)
 {
-    unsigned char Block[kProtocolBlockBytes];
-    if (!Conn.Link.ReadExact(Block, sizeof(Block), ToMs(m_Options.IoTimeout)))
+    MOOSProtocolBlock Block;
+    if (!Conn.Link.ReadExact(Block.data(), Block.size(), ToMs(m_Options.IoTimeout)))
         return false;
-    if (!IsProtocolBlock(Block))
+    if (!IsMOOSIdentificationBlock(Block.data()))
         return MOOSFail("LocalServer: %s does not speak this protocol; closing",
                         Conn.Link.GetPeer().c_str());
     CMOOSCommPkt Pkt;
@@ -382,7 +369,7 @@ bool CLocalServer::Impl::Handshake(Connection& Conn, double& dfSkew)
     bool bTimed = std::isfinite(Hello.m_dfTime) && Hello.m_dfTime > 0;
     dfSkew = bTimed ? Now() - Hello.m_dfTime : 0.0;
     Conn.sName = Hello.m_sVal;
-    Conn.dfLastHeard = SteadySeconds();
+    Conn.dfLastHeard = MOOSSteadySeconds();
     return true;
 }
 
@@ -429,7 +416,7 @@ bool CLocalServer::Impl::TryAdmit(const std::shared_ptr<Connection>& pConn, std:
     auto it = m_ByName.find(sName);
     if (it != m_ByName.end())
     {
-        double dfSilent = SteadySeconds() - it->second->dfLastHeard;
+        double dfSilent = MOOSSteadySeconds() - it->second->dfLastHeard;
         if (m_Options.NameHoldSeconds > 0.0 && dfSilent < m_Options.NameHoldSeconds)
         {
             sInUse = MOOSFormat("the name \"%s\" is in use by a live connection (heard from "
@@ -449,16 +436,35 @@ bool CLocalServer::Impl::TryAdmit(const std::shared_ptr<Connection>& pConn, std:
     return true;
 }
 
+// A message larger than one message may be could never reach a subscriber:
+// every reply carrying it would exceed the clients' packet limit. It is left
+// out and traced; the sender stays connected, like a sender of other bad mail.
+void CLocalServer::Impl::RefuseOversize(const Connection& Conn, MOOSMSG_LIST& Incoming) const
+{
+    Incoming.remove_if(
+        [&Conn](const CMOOSMsg& Msg)
+        {
+            std::size_t nBytes = Msg.GetSizeInBytesWhenSerialised();
+            if (nBytes <= MOOS_MAX_MSG_LENGTH)
+                return false;
+            MOOSTrace("LocalServer: \"%s\" sent a message of %zu bytes under \"%s\"; refused: a "
+                      "message may take at most %d bytes\n",
+                      Conn.sName.c_str(), nBytes, Msg.m_sKey.c_str(), MOOS_MAX_MSG_LENGTH);
+            return true;
+        });
+}
+
 bool CLocalServer::Impl::Turn(Connection& Conn)
 {
     CMOOSCommPkt In;
     if (!Conn.Link.ReadPacket(In, m_Options.PacketByteLimit, ToMs(m_Options.IdleTimeout)))
         return MOOSFail("LocalServer: \"%s\" dropped: %s", Conn.sName.c_str(),
                         Conn.Link.GetError().c_str());
-    Conn.dfLastHeard = SteadySeconds();
+    Conn.dfLastHeard = MOOSSteadySeconds();
     MOOSMSG_LIST Incoming;
     if (!In.Serialize(Incoming, false, true))
         return MOOSFail("LocalServer: \"%s\" dropped: damaged packet", Conn.sName.c_str());
+    RefuseOversize(Conn, Incoming);
     double dfNow = Now();
     MOOSMSG_LIST Reply(1);
     Reply.front().m_dfVal = dfNow;

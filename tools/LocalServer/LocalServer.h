@@ -61,7 +61,9 @@ struct LocalServerOptions
     // before the server hangs up on it. 0 or less: no bound.
     double IdleTimeout = 30.0;
     // Bounds of one client's queue of undelivered mail. A queue within the
-    // byte bound goes out as one reply within the clients' packet limit.
+    // byte bound goes out as one reply within the clients' packet limit: a
+    // byte bound above MOOS_MAX_MSG_LENGTH counts as that, and a message
+    // larger than MOOS_MAX_MSG_LENGTH is refused (traced, the sender kept).
     std::size_t QueueLimit = 10000;
     std::size_t QueueByteLimit = MOOS_MAX_MSG_LENGTH;
     // Largest packet accepted from a client: the limit the clients share.

@@ -1,5 +1,7 @@
 #include "ServerDatabase.h"
 
+#include "MOOSLIB/MOOSCommPkt.h"
+
 #include <cmath>
 
 const char* const kLocalServerName = "LocalServer";
@@ -131,9 +133,16 @@ void CServerDatabase::DeliverLocked(std::uint64_t nClient, Registration& Reg, co
 }
 
 // Drops the oldest mail while the queue is over either bound; the newest
-// message always stays.
+// message always stays, unless it is larger than any reply could carry.
 void CServerDatabase::QueueLocked(Client& C, const CMOOSMsg& Msg)
 {
+    if (SizeOf(Msg) > MOOS_MAX_MSG_LENGTH)
+    {
+        ++C.nDropped;
+        ++C.nDroppedUnreported;
+        ++m_nDropped;
+        return;
+    }
     C.Queue.push_back(Msg);
     C.nQueuedBytes += SizeOf(Msg);
     while (C.Queue.size() > 1 &&

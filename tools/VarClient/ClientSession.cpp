@@ -60,8 +60,8 @@ ConnectOutcome WaitForConnection(CMOOSCommClient& Comms, const ConnectWait& Wait
             return ConnectOutcome::Stopped;
         const double dfWaited = SecondsSince(Start);
         if (Wait.dfTimeout > 0.0 && dfWaited >= Wait.dfTimeout)
-            return ConnectOutcome::TimedOut;
-        if (!bHinted && dfWaited >= Wait.dfHintAfter)
+            return Comms.HasReachedServer() ? ConnectOutcome::Unwelcomed : ConnectOutcome::TimedOut;
+        if (!bHinted && dfWaited >= Wait.dfHintAfter && !Comms.HasReachedServer())
         {
             // The library's attempt lines end in a carriage return.
             std::cerr << "\n" << Wait.sHint << std::endl;
@@ -87,6 +87,11 @@ std::string ConnectFailureText(const std::string& sProgram, ConnectOutcome Outco
     case ConnectOutcome::Refused:
         Text << "the server at " << sServer << " refused the client \"" << sName
              << "\" (its reason is above); if the name is in use, choose another with --name";
+        break;
+    case ConnectOutcome::Unwelcomed:
+        Text << "the server at " << sServer << " took the connection but did not welcome \""
+             << sName << "\" within " << dfTimeout
+             << " s: it may be busy; try again, or allow longer with --timeout";
         break;
     case ConnectOutcome::TimedOut:
         Text << "no MOOS server answered at " << sServer << " within " << dfTimeout

@@ -1,7 +1,7 @@
 // What a short-lived command-line client of the MOOS server needs around
 // its CMOOSCommClient: a clean stop on SIGINT and SIGTERM, and a bounded
 // wait for the connection that tells "no server there" from "the server
-// refused us".
+// refused us" and from "the server is too slow to welcome us".
 //
 // Threads: InstallStopSignals once, from main, before any thread starts;
 // StopRequested and WaitForConnection from the main thread.
@@ -21,9 +21,10 @@ bool StopRequested();
 enum class ConnectOutcome
 {
     Connected,
-    Refused,  // the client stopped for good: refused or failed handshake
-    TimedOut, // no connection within the time-out
-    Stopped   // a stop signal came first
+    Refused,    // the server refused the client, which has stopped for good
+    Unwelcomed, // a server took the connection but did not welcome the client in time
+    TimedOut,   // no server took the connection within the time-out
+    Stopped     // a stop signal came first
 };
 
 struct ConnectWait
@@ -31,7 +32,7 @@ struct ConnectWait
     // Give up after this many seconds; 0 or less waits without limit.
     double dfTimeout = 5.0;
     // Print sHint (one line, to standard error) once after this many seconds
-    // without a connection; nothing when sHint is empty.
+    // while no server has taken the connection; nothing when sHint is empty.
     double dfHintAfter = 3.0;
     std::string sHint;
 };

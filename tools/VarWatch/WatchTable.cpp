@@ -21,14 +21,19 @@ const std::size_t kValueColumn = 1;
 // Widest a column other than the value may grow.
 const std::size_t kMaxCellWidth = 32;
 
+// The last second a clock can show: 9999-12-31 23:59:59 UTC. A time beyond
+// it, or before the epoch, does not fit the conversion and is shown as the
+// number it is.
+const double kLastClockSecond = 253402300799.0;
+
 std::string ClockText(double dfTime)
 {
-    if (!(dfTime > 0.0) || !std::isfinite(dfTime))
-        return MOOSFormat("%g", dfTime);
-    const std::time_t nSeconds = static_cast<std::time_t>(dfTime);
     std::tm Local = {};
-    localtime_r(&nSeconds, &Local);
-    const int nMs = static_cast<int>((dfTime - double(nSeconds)) * 1000.0);
+    const std::time_t nSeconds = static_cast<std::time_t>(
+        std::isfinite(dfTime) && dfTime > 0.0 && dfTime <= kLastClockSecond ? dfTime : 0.0);
+    if (nSeconds == 0 || localtime_r(&nSeconds, &Local) == nullptr)
+        return MOOSFormat("%g", dfTime);
+    const int nMs = std::min(999, static_cast<int>((dfTime - double(nSeconds)) * 1000.0));
     return MOOSFormat("%02d:%02d:%02d.%03d", Local.tm_hour, Local.tm_min, Local.tm_sec, nMs);
 }
 

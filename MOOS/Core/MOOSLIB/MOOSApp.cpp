@@ -7,7 +7,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -15,6 +14,10 @@
 
 namespace
 {
+// Longest wait, in wall-clock seconds, for the last posts to reach the server
+// when the loop has ended.
+const double kFinalFlushSeconds = 1.0;
+
 // Names of a set, each followed by a comma, as the status record lists them.
 std::string ListNames(const std::set<std::string>& names)
 {
@@ -24,20 +27,19 @@ std::string ListNames(const std::set<std::string>& names)
     return list;
 }
 
+// A reason holding the record's own separators is quoted, as the name lists
+// are, so that it cannot be read as further fields; a plain one stays bare.
+std::string RecordText(const std::string& text)
+{
+    return text.find_first_of(",=\"") == std::string::npos ? text : "\"" + text + "\"";
+}
+
 // The server port written in the mission file, or 0 when it is no usable
 // TCP port (not a number, 0, negative or above 65535).
 long PortFromText(const std::string& text)
 {
     const long port = std::strtol(text.c_str(), nullptr, 10);
     return (port > 0 && port <= 65535) ? port : 0;
-}
-
-// Only a regular file is read as a mission file: a directory, a FIFO or a
-// device would fail to read or never end.
-bool IsReadableMissionFile(const std::string& path)
-{
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
 }
 
 // A millisecond count from a double, cut to [0, INT_MAX] so that a clock
@@ -165,7 +167,7 @@ void CMOOSApp::RunLoop()
 
 void CMOOSApp::ReadMissionSettings()
 {
-    if (!IsReadableMissionFile(missionFile) || !missionReader.SetFile(missionFile))
+    if (!missionReader.SetFile(missionFile))
     {
         MOOSTrace("Warning Mission File \"%s\" not found...\n", missionFile.c_str());
         return;
@@ -256,11 +258,13 @@ void CMOOSApp::ReadServerPort()
 }
 
 // A process that quits (a bridge whose device has gone, say) still delivers
-// what its last passes posted; two turns carry it, with a second to spare.
+// what its last passes posted: two turns carry it, which the flush makes
+// follow each other at once. A server slower than that costs at most a
+// second, so a stop stays within about a second whatever the ticks.
 void CMOOSApp::FlushComms()
 {
     if (commsStarted && comms.IsConnected())
-        comms.Flush(1.0 + 2.0 / std::max(1, commsFreq));
+        comms.Flush(kFinalFlushSeconds);
 }
 
 void CMOOSApp::StopComms()
@@ -369,17 +373,17 @@ void CMOOSApp::PauseUnlessQuit(int ms)
     if (warped <= 0)
         return;
     std::unique_lock<std::mutex> lock(quitWakeLock);
-    const unsigned long seen = quitRequests;
     quitWake.wait_for(lock, std::chrono::milliseconds(warped),
-                      [this, seen] { return quitRequests != seen; });
+                      [this] { return quitRequested.load(); });
 }
 
+// Taking the lock between setting the flag and notifying means a pause about
+// to begin either sees the flag or is waiting when notified.
 bool CMOOSApp::RequestQuit()
 {
     quitRequested = true;
     {
         std::lock_guard<std::mutex> lock(quitWakeLock);
-        ++quitRequests;
     }
     quitWake.notify_all();
     return true;
@@ -525,7 +529,7 @@ std::string CMOOSApp::MakeStatusString()
     std::ostringstream os;
     os << "AppErrorFlag=" << (appErrorFlag ? "true" : "false") << ",";
     if (appErrorFlag)
-        os << "AppErrorReason=" << appErrorReason << ",";
+        os << "AppErrorReason=" << RecordText(appErrorReason) << ",";
     os << "Uptime=" << (MOOSTime(true) - appStartTime) << ",";
     os << "MOOSName=" << appName << ",";
     os << "Publishing=\"" << ListNames(comms.GetPublished()) << "\",";

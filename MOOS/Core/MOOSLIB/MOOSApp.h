@@ -24,9 +24,10 @@
 //  - With UseMailCallBack, passes run on the comms client's thread instead
 //    and the calling thread only watches for a quit request.
 //  - RequestQuit may be called from any thread. Run returns once the current
-//    pass has ended, its pacing sleep included: a quit asked for by the pass
-//    itself (from Iterate, say) keeps the pass's rate to the end, while one
-//    asked for from elsewhere during the sleep wakes it.
+//    pass has ended; its pacing sleep ends at once on a quit, whether asked
+//    for by the pass itself (from Iterate, say) or from elsewhere. The last
+//    posts then get at most a second to reach the server, so a stop takes
+//    about a second at most whatever the ticks.
 //  - The managed-variable table is guarded by a lock of its own, so
 //    registering from the connect hook is safe beside the loop. A pointer
 //    from GetMOOSVar is valid for the application's life but the variable
@@ -174,8 +175,8 @@ protected:
     // elapsedMs; 0 when the rest is 10 ms or less or freq is not positive.
     static int PacingSleepMs(double elapsedMs, double freq);
 
-    // MOOSPause with the warp applied, cut short by a RequestQuit made while
-    // it sleeps (a quit asked for before it began does not shorten it).
+    // MOOSPause with the warp applied, cut short by RequestQuit (none at all
+    // when a quit was asked for before it began).
     void PauseUnlessQuit(int ms);
 
     // Asks for the status record at the next pass instead of at the end of
@@ -184,8 +185,14 @@ protected:
     // Whether RequestQuit has been called; safe from any thread.
     bool QuitRequested() const;
 
+    // The derived application's own ways to the server and to its block of
+    // the mission file.
     CMOOSCommClient comms;
     CProcessConfigReader missionReader;
+
+private:
+    // The framework's state: derived classes reach it only through the calls
+    // above, so it cannot be changed behind the loop's back.
 
     // Guards the structure of moosVars and each walk over it; never held
     // across a comms call.
@@ -216,7 +223,9 @@ protected:
     double lastStatusTime = -1.0;
     std::atomic<bool> quitRequested{false};
 
-private:
+    // The framework's own tests set up states no public call reaches (a
+    // status record due, a given uptime) without running the loop.
+    friend struct CMOOSAppTestAccess;
     friend bool MOOSAPP_OnConnect(void* pParam);
     friend bool MOOSAPP_OnDisconnect(void* pParam);
 
@@ -236,11 +245,10 @@ private:
 
     std::atomic<bool> commsStarted{false};
 
-    // Wakes PauseUnlessQuit when a quit is requested; quitRequests counts the
-    // requests, so a sleep can tell a new one from one made before it began.
+    // Wakes PauseUnlessQuit when a quit is requested, also one requested
+    // before the pause began (during Iterate, say).
     std::mutex quitWakeLock;
     std::condition_variable quitWake;
-    unsigned long quitRequests = 0; // guarded by quitWakeLock
 };
 
 // The comms client's callbacks; each takes the application as its parameter

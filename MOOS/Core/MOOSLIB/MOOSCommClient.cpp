@@ -1,5 +1,7 @@
 #include "MOOSLIB/MOOSCommClient.h"
 
+#include "MOOSLIB/MOOSProtocol.h"
+
 #include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSException.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
@@ -22,11 +24,6 @@ namespace
 
 using Guard = std::lock_guard<CMOOSLock>;
 
-// Every connection starts with this text, zero-padded to the block size.
-constexpr char kProtocolString[] = "OWLS WON'T SKATE 4/9/11";
-constexpr int kProtocolBlockBytes = 32;
-static_assert(sizeof(kProtocolString) <= kProtocolBlockBytes, "protocol block");
-
 // Everything the outbox holds goes out in one packet after the header.
 constexpr unsigned long long kMaxOutBoxBytes = MOOS_MAX_PKT_LENGTH - MOOS_PKT_HEADER_LENGTH;
 
@@ -35,12 +32,6 @@ constexpr double kJournalTrySeconds = 10.0;
 
 // Turns that posts start are never closer together than this (wall clock).
 constexpr std::chrono::milliseconds kMinTurnGap(1);
-
-double SteadySeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 void TraceResult(bool bOk, const char* sFail)
 {
@@ -95,6 +86,7 @@ bool CMOOSCommClient::Run(const char* sServer, long lPort, const char* sMyName,
 bool CMOOSCommClient::StartThreads()
 {
     m_bQuit = false;
+    m_bReachedServer = false;
     if (!m_ClientThread.Initialise(ClientLoopProc, this))
         return false;
     return m_ClientThread.Start(false);
@@ -231,6 +223,11 @@ bool CMOOSCommClient::FakeSource(bool bFake)
     return true;
 }
 
+bool CMOOSCommClient::HasReachedServer()
+{
+    return m_bReachedServer;
+}
+
 bool CMOOSCommClient::IsConnected()
 {
     return m_bConnected;
@@ -243,18 +240,19 @@ bool CMOOSCommClient::IsRunning()
 
 // A message posted before the call is either in the turn now in flight or
 // still in the outbox, which the turn after it takes: two completed turns
-// carry it.
+// carry it. While a flush waits, turns follow each other without their pause,
+// so that it takes two round trips, not two comms ticks.
 bool CMOOSCommClient::Flush(double dfMaxSeconds)
 {
     const unsigned long nCarried = m_nTurnsCompleted + 2;
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration<double>(std::max(0.0, dfMaxSeconds));
-    while (m_bConnected && m_nTurnsCompleted < nCarried)
-    {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
+    ++m_nFlushing;
+    WakeClientThread();
+    while (m_bConnected && m_nTurnsCompleted < nCarried &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    --m_nFlushing;
     return m_nTurnsCompleted >= nCarried;
 }
 
@@ -615,7 +613,7 @@ bool CMOOSCommClient::ReachServer()
     double dfLastShown = 0.0;
     for (int nAttempt = 1; !m_bQuit; ++nAttempt)
     {
-        const double dfNow = SteadySeconds();
+        const double dfNow = MOOSSteadySeconds();
         const bool bShow = bTerminal || nAttempt == 1 || dfNow - dfLastShown >= kJournalTrySeconds;
         if (bShow)
         {
@@ -624,6 +622,7 @@ bool CMOOSCommClient::ReachServer()
         }
         if (TryConnectOnce())
         {
+            m_bReachedServer = true;
             if (!bShow)
                 TraceTry(nAttempt, "\n");
             return true;
@@ -711,25 +710,24 @@ CMOOSCommClient::HandShakeResult CMOOSCommClient::ShakeHands()
 
 void CMOOSCommClient::SendIdentification()
 {
-    char Block[kProtocolBlockBytes] = {};
-    std::memcpy(Block, kProtocolString, sizeof(kProtocolString) - 1);
+    const MOOSProtocolBlock& Block = MOOSIdentificationBlock();
     int nSent = 0;
     try
     {
-        nSent = m_pSocket->iSendMessage(Block, kProtocolBlockBytes);
+        nSent = m_pSocket->iSendMessage(Block.data(), static_cast<int>(Block.size()));
     }
     catch (XPCException& e)
     {
         throw CMOOSException(MOOSFormat("protocol block not sent: %s", e.sGetException()));
     }
-    if (nSent != kProtocolBlockBytes)
+    if (nSent != static_cast<int>(Block.size()))
         throw CMOOSException("protocol block not sent whole");
 }
 
 // The server's one answer to the greeting: the last message read from its
-// packet, or a null message (double value -1) when the packet holds none. An
-// unreadable message at the end does not undo the answer read before it; a
-// damaged packet of which nothing can be read is no answer at all.
+// packet. An unreadable message at the end does not undo the answer read
+// before it; a damaged packet of which nothing can be read, or one that holds
+// no message, is no answer at all (taking it would set a skew of -1 s).
 CMOOSMsg CMOOSCommClient::ReadWelcome()
 {
     CMOOSCommPkt Pkt;
@@ -737,7 +735,9 @@ CMOOSMsg CMOOSCommClient::ReadWelcome()
     MOOSMSG_LIST Messages;
     if (!Pkt.Serialize(Messages, false, false, nullptr) && Messages.empty())
         throw CMOOSException("damaged welcome packet");
-    return Messages.empty() ? CMOOSMsg() : Messages.front();
+    if (Messages.empty())
+        throw CMOOSException("empty welcome packet");
+    return Messages.front();
 }
 
 // ----- Bounded receive (client thread) -------------------------------------------
@@ -766,7 +766,7 @@ bool CMOOSCommClient::ClientLoop()
     {
         if (ConnectToServer())
             RunTurns(dfTickMark);
-        MOOSPause(1000);
+        PauseUnless(1000, [this] { return m_bQuit.load(); });
     }
     DestroySocket();
     m_bConnected = false;
@@ -792,24 +792,25 @@ void CMOOSCommClient::RunTurns(double& dfTickMark)
     }
 }
 
-// Off: exactly the tick's pause. On: the same pause (with the time warp, as
-// MOOSPause applies it), cut short by a post or by Close, and never shorter
-// than the minimum gap between turns.
+// Off: the tick's pause. On: the same pause, cut short by a post. Either way
+// Close and Flush end it at once, and turns stay at least the minimum gap
+// apart.
 void CMOOSCommClient::PauseBetweenTurns()
 {
-    const int nMS = static_cast<int>(1000.0 / TurnsPerSecond());
-    if (!m_bSendImmediately)
-    {
-        MOOSPause(nMS);
-        return;
-    }
     const auto Start = std::chrono::steady_clock::now();
-    const std::chrono::duration<double, std::milli> Pause(nMS / GetMOOSTimeWarp());
-    {
-        std::unique_lock<std::mutex> Lock(m_WakeLock);
-        m_WakeUp.wait_for(Lock, Pause, [this] { return m_bPostWaiting || m_bQuit; });
-    }
+    const bool bWakeOnPost = m_bSendImmediately;
+    PauseUnless(1000.0 / TurnsPerSecond(), [this, bWakeOnPost]
+                { return m_bQuit || m_nFlushing > 0 || (bWakeOnPost && m_bPostWaiting); });
     std::this_thread::sleep_until(Start + kMinTurnGap);
+}
+
+// Waits dfMS milliseconds of MOOS time (shortened by the time warp, as
+// MOOSPause does) or until Done holds, looked at whenever the thread is woken.
+template <class Predicate> void CMOOSCommClient::PauseUnless(double dfMS, Predicate Done)
+{
+    const std::chrono::duration<double, std::milli> Pause(dfMS / GetMOOSTimeWarp());
+    std::unique_lock<std::mutex> Lock(m_WakeLock);
+    m_WakeUp.wait_for(Lock, Pause, Done);
 }
 
 // The fundamental frequency, with 0 (accepted by Run) turned into 1.

@@ -56,7 +56,11 @@
 // time, each carrying the whole outbox, and turns stay at least 1 ms apart
 // (wall clock) so that posting in a tight loop cannot flood the server. The
 // connect retry, the second's pause after a lost connection and the wait for
-// a reply are never shortened.
+// a reply are never shortened by a post.
+//
+// Closing: Close ends every pause of the client thread at once (between turns
+// and after a lost connection) and its bounded waits within 50 ms, so it
+// returns within about a tenth of a second unless a transfer is in flight.
 #pragma once
 
 #include <atomic>
@@ -106,8 +110,8 @@ public:
     bool Run(const char* sServer, long lPort, const char* sMyName,
              unsigned int nFundamentalFrequency = 5);
     // Never call Close from a callback: it joins the thread that runs them.
-    // Stops the client thread (it ends within about a second, or within the
-    // current bounded wait), then empties the outbox, the inbox and the
+    // Stops the client thread (its pauses end at once, its bounded waits
+    // within 50 ms), then empties the outbox, the inbox and the
     // registered set. The argument is ignored. The disconnect callback is
     // not called. False only when the loop could not be seen to end.
     bool Close(bool bNice = true);
@@ -115,6 +119,8 @@ public:
     // before the call has gone to the server in a completed turn, so that a
     // process about to Close does not drop its last values. True when it
     // has; false when not connected, or the connection or the time ran out.
+    // While it waits, turns follow each other without the tick's pause, so a
+    // flush takes two round trips whatever the comms tick.
     bool Flush(double dfMaxSeconds);
 
     // The callbacks run on the client thread. They may be set at any time;
@@ -212,9 +218,13 @@ public:
     std::set<std::string> GetRegistered();
     bool FakeSource(bool bFake);
     bool IsConnected();
+    // Whether a server has accepted a connection since Run: true while a
+    // handshake is under way, too, so that a slow server can be told from an
+    // absent one.
+    bool HasReachedServer();
     // Whether the client thread still runs: true from Run until Close, or
-    // until a refused or failed handshake stops the client for good. A
-    // client that runs but is not connected is still looking for its server.
+    // until a refusal stops the client for good. A client that runs but is
+    // not connected is still looking for its server.
     bool IsRunning();
 
     // Refines the process clock skew from one exchange (request time unused):
@@ -279,6 +289,7 @@ private:
     bool OutboxHasRoomFor(const CMOOSMsg& msg);
     void WakeClientThread();
     void PauseBetweenTurns();
+    template <class Predicate> void PauseUnless(double dfMS, Predicate Done);
     void ReadBoundedPkt(CMOOSCommPkt& Pkt);
     void RunTurns(double& dfTickMark);
     unsigned int TurnsPerSecond();
@@ -323,6 +334,7 @@ private:
 
     // ----- Shared by both threads ------------------------------------------------
     std::atomic<bool> m_bConnected{false};
+    std::atomic<bool> m_bReachedServer{false};
     std::atomic<bool> m_bMailPresent{false};
     std::atomic<bool> m_bQuit{false};
     std::atomic<bool> m_bClientLoopIsRunning{false};
@@ -330,6 +342,7 @@ private:
     std::atomic<bool> m_bVerboseDebug{false};
     std::atomic<bool> m_bSendImmediately{false};
     std::atomic<bool> m_bPostWaiting{false}; // a post since the last packet was built
+    std::atomic<int> m_nFlushing{0};         // Flush calls waiting for their turns
     std::atomic<unsigned int> m_nFundamentalFreq{5};
     std::atomic<double> m_dfReplyTimeOut{10.0};
     std::atomic<unsigned long> m_nTurnsCompleted{0}; // turns whose reply arrived

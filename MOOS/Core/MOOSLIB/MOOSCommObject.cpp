@@ -38,14 +38,6 @@ CMOOSException NothingReceived(int nSecondsTimeOut)
 constexpr int kWaitSliceMS = 50;
 constexpr double kNever = std::numeric_limits<double>::infinity();
 
-// Seconds on a clock that never jumps: a deadline must not move when the wall
-// clock is set.
-double SteadySeconds()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 int SliceMS(double dfSecondsLeft)
 {
     const double dfMS = std::ceil(dfSecondsLeft * 1000.0);
@@ -60,8 +52,9 @@ public:
     PacketReceiver(XPCTcpSocket& Socket, const CMOOSCommObject::ReadBounds& Bounds)
         : m_Socket(Socket), m_Bounds(Bounds),
           m_bSliced(Bounds.dfWholePktSeconds > 0.0 || Bounds.CheckAbort),
-          m_dfDeadline(Bounds.dfWholePktSeconds > 0.0 ? SteadySeconds() + Bounds.dfWholePktSeconds
-                                                      : kNever)
+          m_dfDeadline(Bounds.dfWholePktSeconds > 0.0
+                           ? MOOSSteadySeconds() + Bounds.dfWholePktSeconds
+                           : kNever)
     {
     }
 
@@ -136,13 +129,14 @@ private:
     int WaitReadable()
     {
         const double dfReceiveDeadline =
-            m_Bounds.nSecondsTimeOut < 0 ? kNever
-                                         : SteadySeconds() + std::max(1, m_Bounds.nSecondsTimeOut);
+            m_Bounds.nSecondsTimeOut < 0
+                ? kNever
+                : MOOSSteadySeconds() + std::max(1, m_Bounds.nSecondsTimeOut);
         for (;;)
         {
             if (m_Bounds.CheckAbort)
                 m_Bounds.CheckAbort();
-            const double dfNow = SteadySeconds();
+            const double dfNow = MOOSSteadySeconds();
             if (dfNow >= m_dfDeadline)
                 throw CMOOSException(MOOSFormat("no reply from the server within %.1f s",
                                                 m_Bounds.dfWholePktSeconds));

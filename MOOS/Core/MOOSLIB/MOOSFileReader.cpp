@@ -15,10 +15,34 @@ namespace
 // Blanks that never belong to a name or a value of an entry.
 const char* const kBlanks = " \t\r";
 
-bool IsDirectory(std::string const& sPath)
+// A directory opens like a file but reads as nothing, and a FIFO or a device
+// may never end or never answer: only a regular file is a mission file.
+bool IsRegularFile(std::string const& sPath)
 {
     std::error_code Error;
-    return std::filesystem::is_directory(sPath, Error);
+    return std::filesystem::is_regular_file(sPath, Error);
+}
+
+// Reads one line as std::getline does, but holds at most
+// CMOOSFileReader::kMaxLineBytes of it: a longer line is a read error, so that
+// no file makes the reader hold more than that.
+bool ReadBoundedLine(std::istream& In, std::string& sLine)
+{
+    sLine.clear();
+    std::istream::int_type c;
+    while ((c = In.get()) != std::istream::traits_type::eof() && c != '\n')
+    {
+        if (sLine.size() >= CMOOSFileReader::kMaxLineBytes)
+        {
+            MOOSTrace("Error in mission file\n\t a line is longer than %zu bytes; the file "
+                      "is read no further\n",
+                      CMOOSFileReader::kMaxLineBytes);
+            In.setstate(std::ios::failbit);
+            return false;
+        }
+        sLine.push_back(static_cast<char>(c));
+    }
+    return c == '\n' || !sLine.empty();
 }
 
 bool BeginsWith(std::string const& sText, char const* sPrefix)
@@ -132,9 +156,7 @@ CMOOSFileReader::StreamPtr CMOOSFileReader::ThreadStream()
     StreamPtr pFile = m_pStreams->Find(nThread);
     if (pFile)
         return pFile;
-    // A directory opens like a file but reads as nothing; refuse it here so
-    // that it is reported as a missing mission file.
-    if (m_sFileName.empty() || IsDirectory(m_sFileName))
+    if (m_sFileName.empty() || !IsRegularFile(m_sFileName))
         return nullptr;
     pFile = std::make_shared<std::ifstream>(m_sFileName);
     if (!pFile->is_open())
@@ -194,7 +216,7 @@ bool CMOOSFileReader::ReadValidLine(std::ifstream& File, bool bDoSubstitution, s
 {
     do
     {
-        if (AtEnd(File) || !std::getline(File >> std::ws, sLine))
+        if (AtEnd(File) || !ReadBoundedLine(File >> std::ws, sLine))
             return false;
     } while (IsComment(sLine));
 
@@ -362,11 +384,26 @@ bool CMOOSFileReader::DoVariableExpansion(std::string& sVal)
         // empty name ("${}", or "${" at the end) expands to nothing, silently.
         const std::string sName = MOOSChomp(sVal, "}", false);
         if (!sName.empty())
-            sOut += ExpansionOf(sName);
+            AppendExpansion(sOut, ExpansionOf(sName), sName);
     }
     sOut += sVal;
     sVal = sOut;
     return true;
+}
+
+// References may not make a line longer than a line may be read: many
+// references to one long definition would otherwise multiply it.
+void CMOOSFileReader::AppendExpansion(std::string& sOut, std::string const& sExpansion,
+                                      std::string const& sName)
+{
+    if (sOut.size() + sExpansion.size() > kMaxLineBytes)
+    {
+        MOOSTrace("Error in mission file\n\t ${%s} not expanded: the line would grow longer "
+                  "than %zu bytes\n",
+                  sName.c_str(), kMaxLineBytes);
+        return;
+    }
+    sOut += sExpansion;
 }
 
 std::string CMOOSFileReader::ExpansionOf(std::string const& sName) const
@@ -400,9 +437,9 @@ bool CMOOSFileReader::MakeOverloadedCopy(std::string const& sCopyName,
                         sCopyName.c_str());
     Rewind(*pFile);
     std::string sLine;
-    while (Copy && std::getline(*pFile, sLine))
+    while (Copy && ReadBoundedLine(*pFile, sLine))
         Copy << OverloadedForm(sLine, Overloads) << '\n';
-    const bool bReadAll = !pFile->bad();
+    const bool bReadAll = pFile->eof() && !pFile->bad();
     Rewind(*pFile);
     Copy.close();
     if (!bReadAll || Copy.fail())

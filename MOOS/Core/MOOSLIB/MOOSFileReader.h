@@ -17,12 +17,15 @@
 //     entry before splitting it at its first "="; names compare without
 //     regard to case and the first matching entry of the file wins.
 //
-// Lines are read whole, whatever their length: the mission file is the
-// operator's own local file and holding one line at a time costs no more than
-// that line, while cutting a long line would silently change a value. Every
-// loop over the file ends at the end of the file or at the first read error
-// (a stream that fails never reports end of file, so the reader never waits
-// for one).
+// Only a regular file is read: a directory, a FIFO or a device is refused like
+// a missing file, since it would read as nothing, block or never end. Lines
+// are read whole up to kMaxLineBytes; a longer line is traced and ends the
+// reading like a read error (cutting it would silently change a value), and a
+// line's references are not expanded beyond that length either, so no file
+// makes the reader hold more than a line of that size at a time. Every loop
+// over the file ends at the end of the file or at the first read error (a
+// stream that fails never reports end of file, so the reader never waits for
+// one).
 //
 // Threads: each thread that reads through one reader gets its own stream on
 // the file, so threads never move each other's read position. A stream
@@ -40,6 +43,7 @@
 #define MOOSLIB_MOOSFILEREADER_H
 
 #include <atomic>
+#include <cstddef>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -55,10 +59,13 @@ public:
     CMOOSFileReader(const CMOOSFileReader&) = delete;
     CMOOSFileReader& operator=(const CMOOSFileReader&) = delete;
 
+    // The longest line the reader reads or makes by expanding references.
+    static constexpr std::size_t kMaxLineBytes = std::size_t(1) << 20;
+
     // Names the mission file. Every stream on a previously named file is
     // closed first. Answers false (and leaves the reader with no open stream
-    // and no definitions) when the file cannot be opened for reading or is a
-    // directory; otherwise builds the definition table and answers true.
+    // and no definitions) when the file cannot be opened for reading or is no
+    // regular file; otherwise builds the definition table and answers true.
     bool SetFile(std::string const& sFile);
 
     // The calling thread's stream, opened on the file when needed; null when
@@ -167,6 +174,8 @@ private:
     bool ReadValidLine(std::ifstream& File, bool bDoSubstitution, std::string& sLine);
     static void RemoveVerbatimQuotes(std::string& sLine, std::string::size_type& nComment);
     std::string ExpansionOf(std::string const& sName) const;
+    static void AppendExpansion(std::string& sOut, std::string const& sExpansion,
+                                std::string const& sName);
     static std::string OverloadedForm(std::string const& sLine,
                                       std::map<std::string, std::string> const& Overloads);
     bool IsTheMissionFile(std::string const& sPath) const;

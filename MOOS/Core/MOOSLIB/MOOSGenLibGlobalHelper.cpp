@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -90,6 +91,12 @@ double MOOSTime(bool bApplyTimeWarping)
 double HPMOOSTime(bool bApplyTimeWarping)
 {
     return MOOSTime(bApplyTimeWarping);
+}
+
+double MOOSSteadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool SetWin32HighPrecisionTiming(bool)

@@ -33,6 +33,9 @@ double MOOSTime(bool bApplyTimeWarping = true);
 double HPMOOSTime(bool bApplyTimeWarping = true);
 // No effect on this platform; returns false.
 bool SetWin32HighPrecisionTiming(bool bEnable);
+// Seconds on a clock that never jumps and is never warped, for deadlines,
+// time-outs and silences: they must not move when the wall clock is set.
+double MOOSSteadySeconds();
 
 // Clock skew (seconds) between this process and the MOOS server. Written by
 // the comms client's thread, read by every thread.
