@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(g++ cmake make pkg-config libboost-dev libboost-system-dev
           libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev
           clang libclang-rt-dev clang-format
-          dpkg-dev file lintian groff-base man-db systemd)
+          dpkg-dev file lintian groff-base man-db systemd stress-ng)
 
 missing=()
 for p in "${packages[@]}"; do
