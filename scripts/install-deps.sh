@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(g++ cmake make pkg-config libboost-dev libboost-system-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           clang libclang-rt-dev clang-format libgeographiclib-dev locales
-          dpkg-dev file lintian groff-base man-db systemd python3-matplotlib)
+          dpkg-dev file lintian groff-base man-db systemd python3-matplotlib stress-ng)
 
 # The GPS tests read numbers under a locale that writes decimal commas.
 test_locale=de_DE.UTF-8

@@ -269,7 +269,8 @@ TEST_F(AppLoop, FailedStartUpEndsRunBeforeTheBanner)
 TEST_F(AppLoop, UnusableMissionFilesGiveTheWarningAndDefaults)
 {
     const std::string junk(4000, '\0');
-    const std::string cases[] = {dir.path + "/missing.moos", dir.path, dir.Write("empty.moos", ""),
+    const std::string cases[] = {(dir / "missing.moos").string(), dir.Path().string(),
+                                 dir.Write("empty.moos", ""),
                                  dir.Write("junk.moos", junk + "\xff\xfe{}=//\"\r\n" + junk)};
     for (const std::string& path : cases)
     {
@@ -294,7 +295,7 @@ TEST_F(AppLoop, MissingMissionFileFallsBackToTheDefaultServer)
     SetMOOSTimeWarp(50.0); // shortens the wait for a connection that never comes
     app.startUpResult = false;
     testing::internal::CaptureStderr();
-    app.Run("Probe", (dir.path + "/missing.moos").c_str());
+    app.Run("Probe", (dir / "missing.moos").c_str());
     const std::string trace = testing::internal::GetCapturedStderr();
     const size_t mission = trace.find("Warning Mission File");
     const size_t host =

@@ -6,43 +6,19 @@
 #include "MOOSLIB/MOOSApp.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
-#include "../support/WaitFor.h"
+#include "support/Files.h"
+#include "support/WaitFor.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
-// A directory of its own under /tmp, removed with everything in it.
-class TempDir
-{
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/moosapp-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path = made != nullptr ? made : "/tmp";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-
-    // Writes text into a file of the directory and answers its path.
-    std::string Write(const std::string& name, const std::string& text) const
-    {
-        const std::string file = path + "/" + name;
-        std::ofstream(file, std::ios::binary) << text;
-        return file;
-    }
-
-    std::string path;
-};
-
+using moostest::TempDir;
 using moostest::WaitFor;
 
 // An application that records its hooks and exposes the framework's

@@ -4,12 +4,11 @@
 
 #include "LocalServer.h"
 #include "MOOSLIB/MOOSCommClient.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
+#include <memory>
 
 class ScalerExample : public ::testing::Test
 {
@@ -24,11 +23,7 @@ protected:
     }
     void TearDown() override
     {
-        if (child > 0)
-        {
-            kill(child, SIGTERM);
-            waitpid(child, nullptr, 0);
-        }
+        scaler.reset();
         sender.Close();
         server.reset();
         SetMOOSTimeWarp(1.0);
@@ -42,17 +37,9 @@ protected:
                                          "\nProcessConfig = Scaler\n{\nAppTick = 20\n"
                                          "CommsTick = 20\n" +
                                          block + "\n}\n");
-        child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0)
-        {
-            // Only async-signal-safe calls between fork and exec: the
-            // server's threads live on in the parent.
-            const int quiet = open("/dev/null", O_WRONLY);
-            dup2(quiet, 2);
-            execl(SCALER_PATH, SCALER_PATH, mission.c_str(), "Scaler", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        scaler = std::make_unique<moostest::Process>(
+            std::vector<std::string>{SCALER_PATH, mission, "Scaler"});
+        ASSERT_TRUE(scaler->Started());
         ASSERT_TRUE(server->WaitForClient("Scaler", 20.0));
         sender.Run("127.0.0.1", server->GetPort(), "Sender", 20);
         ASSERT_TRUE(WaitFor([&] { return sender.IsConnected(); }));
@@ -76,7 +63,7 @@ protected:
     TempDir dir;
     std::unique_ptr<CLocalServer> server;
     CMOOSCommClient sender;
-    pid_t child = -1;
+    std::unique_ptr<moostest::Process> scaler;
 };
 
 TEST_F(ScalerExample, PublishesTheScaledInput)

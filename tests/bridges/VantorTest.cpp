@@ -1,6 +1,7 @@
 #include "BridgeTestSupport.h"
 #include "DeviceMessages.h"
 #include "Simulator.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -81,10 +82,9 @@ TEST_F(VantorTest, OnlyAnExactUpperCaseSentenceNameIsParsed)
 
 TEST_F(VantorTest, CapturedSentencesGiveTheirPositionFields)
 {
-    const std::string capture = std::string(MOOS_SHARED_DIR) + "/captures/nmea/venus634lp.nmea";
+    const std::filesystem::path capture = moostest::CapturePath("nmea/venus634lp.nmea");
+    MOOS_SKIP_WITHOUT_CAPTURE(capture);
     std::ifstream in(capture, std::ios::binary);
-    if (!in)
-        GTEST_SKIP() << "capture " << capture << " is not there";
     int parsed = 0;
     for (std::string line; std::getline(in, line);)
     {
@@ -205,9 +205,9 @@ TEST_F(VantorTest, NoSettingsPublishWhatThePreviousReleaseDid)
         {"venus634lp.nmea", "204 8442889454586421455"}};
     for (const auto& [name, digest] : pinned)
     {
-        std::ifstream in(std::string(MOOS_SHARED_DIR) + "/captures/nmea/" + name, std::ios::binary);
-        if (!in)
-            GTEST_SKIP() << "capture " << name << " is not there";
+        const std::filesystem::path capture = moostest::CapturePath("nmea/" + name);
+        MOOS_SKIP_WITHOUT_CAPTURE(capture);
+        std::ifstream in(capture, std::ios::binary);
         Configure({}); // each capture from a fresh start
         EXPECT_EQ(bridgetest::DigestOfFeeding(*app, in), digest) << name;
     }

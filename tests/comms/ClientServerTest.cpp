@@ -6,11 +6,10 @@
 #include "LocalServer/LocalServer.h"
 #include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "support/Terminal.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -289,42 +288,10 @@ TEST_F(ClientServerTest, ConnectTriesOnATerminalRewriteOneLine)
 {
     const int nPort = PortOfStoppedServer();
 
-    const int nMaster = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(nMaster, 0);
-    ASSERT_EQ(grantpt(nMaster), 0);
-    ASSERT_EQ(unlockpt(nMaster), 0);
-    const int nSlave = open(ptsname(nMaster), O_RDWR | O_NOCTTY);
-    ASSERT_GE(nSlave, 0);
-    std::string sScreen;
-    std::atomic<bool> bDone{false};
-    std::thread Reader(
-        [&]
-        {
-            char Buffer[4096];
-            while (!bDone)
-            {
-                pollfd Poll{nMaster, POLLIN, 0};
-                if (poll(&Poll, 1, 10) == 1 && (Poll.revents & POLLIN) != 0)
-                {
-                    const ssize_t nGot = read(nMaster, Buffer, sizeof(Buffer));
-                    if (nGot > 0)
-                        sScreen.append(Buffer, static_cast<std::size_t>(nGot));
-                }
-            }
-        });
-    std::fflush(stderr);
-    const int nSavedStderr = dup(STDERR_FILENO);
-    dup2(nSlave, STDERR_FILENO);
-
+    moostest::TerminalStream Terminal(STDERR_FILENO);
+    ASSERT_TRUE(Terminal.IsOpen());
     ConnectAfterOutage(nPort, 0.3);
-    std::fflush(stderr);
-    dup2(nSavedStderr, STDERR_FILENO);
-    close(nSavedStderr);
-    close(nSlave);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the last bytes
-    bDone = true;
-    Reader.join();
-    close(nMaster);
+    const std::string sScreen = Terminal.Restore();
 
     EXPECT_TRUE(Client.IsConnected());
     EXPECT_NE(sScreen.find("try 00001 \r"), std::string::npos);

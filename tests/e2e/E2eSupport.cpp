@@ -1,185 +1,17 @@
 #include "E2eSupport.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-
-extern char** environ;
 
 namespace e2e
 {
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    const auto giveUp = std::chrono::steady_clock::now() + timeout;
-    while (!done())
-    {
-        if (std::chrono::steady_clock::now() > giveUp)
-            return done();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Program(const std::string& name)
-{
-    return std::string(MOOS_BIN_DIR) + "/" + name;
-}
-
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/moos-e2e-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("cannot make a temporary folder");
-    path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
-namespace
-{
-std::vector<char*> Pointers(const std::vector<std::string>& texts)
-{
-    std::vector<char*> pointers;
-    for (const std::string& text : texts)
-        pointers.push_back(const_cast<char*>(text.c_str()));
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-std::string NameOf(const std::string& entry)
-{
-    return entry.substr(0, entry.find('='));
-}
-
-// The parent's environment with the entries of extra put in place of those
-// of the same names.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra)
-{
-    std::vector<std::string> env(extra);
-    for (char** entry = environ; *entry != nullptr; ++entry)
-    {
-        bool replaced = false;
-        for (const std::string& mine : extra)
-            replaced = replaced || NameOf(mine) == NameOf(*entry);
-        if (!replaced)
-            env.emplace_back(*entry);
-    }
-    return env;
-}
-} // namespace
-
-Process::Process(const std::vector<std::string>& args, const Options& options)
-{
-    const std::string out = (dir / "stdout").string();
-    const std::string err = (dir / "stderr").string();
-    const std::vector<std::string> env = ChildEnvironment(options.env);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    // The test's own sockets (an in-process server's listener) must not live
-    // on in the children, or a restarted server could not bind its port.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    if (!options.cwd.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-    std::vector<char*> argv = Pointers(args);
-    std::vector<char*> envp = Pointers(env);
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-}
-
-Process::~Process()
-{
-    Stop();
-}
-
-std::string Process::Stdout() const
-{
-    return ReadFile(dir / "stdout");
-}
-
-std::string Process::Stderr() const
-{
-    return ReadFile(dir / "stderr");
-}
-
-std::string Process::FirstLine()
-{
-    std::string out;
-    WaitFor(
-        [&]
-        {
-            out = Stdout();
-            return out.find('\n') != std::string::npos || !Running();
-        });
-    const std::size_t end = out.find('\n');
-    return end == std::string::npos ? std::string() : out.substr(0, end);
-}
-
-bool Process::Running()
-{
-    if (pid <= 0 || reaped)
-        return false;
-    int result;
-    do
-        result = ::waitpid(pid, &status, WNOHANG);
-    while (result < 0 && errno == EINTR);
-    reaped = result == pid || result < 0;
-    return !reaped;
-}
-
-std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout)
-{
-    WaitFor([this] { return !Running(); }, timeout);
-    if (Running() || !reaped || !WIFEXITED(status))
-        return std::nullopt;
-    return WEXITSTATUS(status);
-}
-
-void Process::Stop()
-{
-    if (!Running())
-        return;
-    ::kill(pid, SIGTERM);
-    if (WaitFor([this] { return !Running(); }, std::chrono::seconds(5)))
-        return;
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR)
-    {
-    }
-    reaped = true;
-}
-
 namespace
 {
 int HexDigit(char c)
@@ -444,30 +276,11 @@ bool HasLostDeviceLine(const std::string& text, const std::string& program,
     return false;
 }
 
-std::vector<std::string> ReadCaptureLines(const std::filesystem::path& path)
-{
-    const std::string text = ReadFile(path);
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start < text.size();)
-    {
-        const std::size_t end = text.find("\r\n", start);
-        const std::size_t next = end == std::string::npos ? text.size() : end + 2;
-        lines.push_back(text.substr(start, next - start));
-        start = next;
-    }
-    return lines;
-}
-
 std::string Joined(const std::vector<std::string>& lines)
 {
     std::string text;
     for (const std::string& line : lines)
         text += line;
     return text;
-}
-
-std::filesystem::path CaptureDir()
-{
-    return std::filesystem::path(MOOS_SHARED_DIR) / "captures" / "nmea";
 }
 } // namespace e2e

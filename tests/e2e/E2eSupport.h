@@ -2,10 +2,10 @@
 // Dirkel, LocalServer) run as child processes, with a server in process
 // where the tests need to stop and start it or read its log line by line.
 //
-// Every object here owns what it started: a Process is stopped and reaped by
-// its destructor, a TempDir is removed with its contents, a TestServer is
-// stopped. Waits are bounded polls; the bounds are generous because the
-// sanitizer builds run everything several times slower.
+// The child processes, temporary folders, waits and capture files are the
+// test toolkit's (tests/support), named here as the end-to-end tests know
+// them. Every object owns what it started: a TestServer is stopped, a
+// ReplayFeed ends its SensorSim.
 //
 // Threads: the objects belong to the test's thread, except LogCapture, whose
 // stream is written by the server's connection threads while the test reads
@@ -14,10 +14,9 @@
 #define TESTS_E2E_E2ESUPPORT_H
 
 #include "LocalServer.h"
+#include "support/Files.h"
+#include "support/Process.h"
 
-#include <sys/types.h>
-
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -29,77 +28,14 @@
 
 namespace e2e
 {
-// How long a test waits for something that must happen.
-constexpr std::chrono::milliseconds kMustHappen{20000};
-
-// Polls done every few milliseconds until it holds or timeout passes;
-// returns its last answer.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = kMustHappen);
-
-std::string ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::string& text);
-
-// The path of a program built beside the tests.
-std::string Program(const std::string& name);
-
-// A temporary folder, removed with everything in it.
-class TempDir
-{
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& Path() const { return path; }
-    std::filesystem::path operator/(const std::string& name) const { return path / name; }
-
-private:
-    std::filesystem::path path;
-};
-
-// A program run as a child process, standard input from /dev/null, standard
-// output and error into files of its own. The destructor stops a program
-// that still runs (SIGTERM, then SIGKILL after a few seconds) and reaps it,
-// so no test leaves a child behind on any path.
-class Process
-{
-public:
-    struct Options
-    {
-        // "NAME=value" entries; they replace the parent's entries of the same
-        // names, the rest of the parent's environment is passed on.
-        std::vector<std::string> env;
-        // Working folder of the child; empty for the test's own.
-        std::filesystem::path cwd;
-    };
-
-    explicit Process(const std::vector<std::string>& args, const Options& options = {});
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    pid_t Pid() const { return pid; }
-    std::string Stdout() const;
-    std::string Stderr() const;
-    // The first line of standard output without its newline, once written;
-    // empty when none came within the bound or the program ended first.
-    std::string FirstLine();
-
-    // Whether the program still runs (reaps it when it has ended).
-    bool Running();
-    // The exit status once the program has ended by itself within timeout;
-    // nothing when it still runs or was ended by a signal.
-    std::optional<int> WaitExit(std::chrono::milliseconds timeout = kMustHappen);
-    // Stops the program (SIGTERM, then SIGKILL) and reaps it.
-    void Stop();
-
-private:
-    TempDir dir;
-    pid_t pid = -1;
-    bool reaped = false;
-    int status = 0;
-};
+using moostest::kMustHappen;
+using moostest::Process;
+using moostest::Program;
+using moostest::ReadCaptureLines;
+using moostest::ReadFile;
+using moostest::TempDir;
+using moostest::WaitFor;
+using moostest::WriteFile;
 
 // One line of LocalServer's notification log, "<time> <source> <key>
 // <value>", with the value's \xHH escapes turned back into their bytes.
@@ -222,12 +158,13 @@ bool FeedInStep(ReplayFeed& feed, const LogCapture& log, const std::vector<std::
 bool HasLostDeviceLine(const std::string& text, const std::string& program,
                        const std::string& device);
 
-// The lines of a capture file, each with its CR LF.
-std::vector<std::string> ReadCaptureLines(const std::filesystem::path& path);
 // The lines joined into one text.
 std::string Joined(const std::vector<std::string>& lines);
 // The folder of the GPS captures (which may not exist on this machine).
-std::filesystem::path CaptureDir();
+inline std::filesystem::path CaptureDir()
+{
+    return moostest::CapturePath("nmea");
+}
 } // namespace e2e
 
 #endif

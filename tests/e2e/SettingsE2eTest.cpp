@@ -160,7 +160,7 @@ protected:
     std::vector<std::string> Capture(const std::string& name)
     {
         const std::filesystem::path path = CaptureDir() / name;
-        return std::filesystem::exists(path) ? ReadCaptureLines(path) : std::vector<std::string>{};
+        return moostest::HaveCapture(path) ? ReadCaptureLines(path) : std::vector<std::string>{};
     }
 
     // The last status record of process that carries text, once one does.

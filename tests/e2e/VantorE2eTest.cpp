@@ -60,7 +60,7 @@ protected:
     std::vector<std::string> Capture(const std::string& name)
     {
         const std::filesystem::path path = CaptureDir() / name;
-        if (!std::filesystem::exists(path))
+        if (!moostest::HaveCapture(path))
             return {};
         return ReadCaptureLines(path);
     }

@@ -3,46 +3,26 @@
 #ifndef MOOS_TESTS_MISSION_FILE_FIXTURE_H
 #define MOOS_TESTS_MISSION_FILE_FIXTURE_H
 
+#include "support/Files.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 template <typename Reader> class MissionFileFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        std::string sTemplate =
-            (std::filesystem::temp_directory_path() / "moos-mission-XXXXXX").string();
-        ASSERT_NE(mkdtemp(sTemplate.data()), nullptr);
-        m_Dir = sTemplate;
-    }
-
-    void TearDown() override
-    {
-        std::error_code Error;
-        std::filesystem::remove_all(m_Dir, Error);
-    }
-
     std::string PathOf(std::string const& sName) const { return (m_Dir / sName).string(); }
 
     // Writes sText (bytes as given) as the file sName and answers its path.
     std::string WriteFile(std::string const& sText, std::string const& sName = "Mission.moos")
     {
-        std::ofstream Out(PathOf(sName), std::ios::binary | std::ios::trunc);
-        Out << sText;
-        return PathOf(sName);
+        return m_Temp.Write(sName, sText);
     }
 
-    std::string ReadFile(std::string const& sPath) const
-    {
-        std::ifstream In(sPath, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-    }
+    std::string ReadFile(std::string const& sPath) const { return moostest::ReadFile(sPath); }
 
     // Writes the mission file and points the reader at it.
     bool Open(std::string const& sText) { return m_Reader.SetFile(WriteFile(sText)); }
@@ -60,7 +40,8 @@ protected:
         return Lines;
     }
 
-    std::filesystem::path m_Dir;
+    moostest::TempDir m_Temp;
+    const std::filesystem::path m_Dir = m_Temp.Path();
     Reader m_Reader;
 };
 

@@ -1,4 +1,5 @@
 #include "MOOSLIB/MOOSGlobalHelper.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -177,17 +178,6 @@ namespace
 class FileSystemTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char sTemplate[] = "/tmp/moos_runtime_XXXXXX";
-        ASSERT_NE(mkdtemp(sTemplate), nullptr);
-        m_sDir = sTemplate;
-    }
-    void TearDown() override
-    {
-        std::string sCommand = "rm -rf '" + m_sDir + "'";
-        EXPECT_EQ(std::system(sCommand.c_str()), 0);
-    }
     std::string Path(const std::string& sName) const { return m_sDir + "/" + sName; }
     void MakeFile(const std::string& sName) const { std::ofstream(Path(sName)) << "x"; }
     static std::string Stderr(bool (*pfnAction)(const std::string&), const std::string& s,
@@ -197,7 +187,8 @@ protected:
         bResult = pfnAction(s);
         return ::testing::internal::GetCapturedStderr();
     }
-    std::string m_sDir;
+    moostest::TempDir m_Dir;
+    const std::string m_sDir = m_Dir.Path().string();
 };
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "support/Terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <pthread.h>
-#include <pty.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <thread>
@@ -352,44 +352,9 @@ TEST_F(ConsoleTest, ProgressBarShowsTheFractionAndAsterisks)
     EXPECT_EQ(Stderr([] { Progress(2.0); }), "\n");
 }
 
-namespace
-{
-// Puts a pseudo-terminal in place of standard input for the test's lifetime.
-class PseudoTerminalStdin
-{
-public:
-    PseudoTerminalStdin()
-    {
-        if (openpty(&m_nMaster, &m_nSlave, nullptr, nullptr, nullptr) != 0)
-            return;
-        m_nSavedStdin = dup(STDIN_FILENO);
-        dup2(m_nSlave, STDIN_FILENO);
-        clearerr(stdin);
-    }
-    ~PseudoTerminalStdin()
-    {
-        if (m_nSavedStdin >= 0)
-        {
-            dup2(m_nSavedStdin, STDIN_FILENO);
-            close(m_nSavedStdin);
-            clearerr(stdin);
-        }
-        close(m_nSlave);
-        close(m_nMaster);
-    }
-    bool IsOpen() const { return m_nSavedStdin >= 0; }
-    int Master() const { return m_nMaster; }
-
-private:
-    int m_nMaster = -1;
-    int m_nSlave = -1;
-    int m_nSavedStdin = -1;
-};
-} // namespace
-
 TEST_F(ConsoleTest, GetchReadsOneKeyWithoutWaitingForALineAndRestoresTheTerminal)
 {
-    PseudoTerminalStdin Terminal;
+    moostest::TerminalStream Terminal(STDIN_FILENO);
     ASSERT_TRUE(Terminal.IsOpen());
     termios Before;
     ASSERT_EQ(tcgetattr(STDIN_FILENO, &Before), 0);

@@ -2,6 +2,7 @@
 #include "SensorSimOptions.h"
 #include "SerialTestSupport.h"
 #include "SimpleSerial.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -219,9 +220,8 @@ TEST_F(SensorSimProgramTest, GpsBurstsReachTheReaderWholeAndItEndsAfterTheCount)
 
 TEST_F(SensorSimProgramTest, ReplayWritesEveryLineWithCrLf)
 {
-    const std::string capture = std::string(MOOS_SHARED_DIR) + "/captures/nmea/motorola-t805.nmea";
-    if (!std::ifstream(capture))
-        GTEST_SKIP() << "capture " << capture << " is not there";
+    const std::string capture = moostest::CapturePath("nmea/motorola-t805.nmea").string();
+    MOOS_SKIP_WITHOUT_CAPTURE(capture);
     auto sim = Start({"--replay", capture, "--fast"});
     SimpleSerial device(sim->FirstLine(), 19200);
     const std::vector<std::string> lines = ReadLines(device, 50);

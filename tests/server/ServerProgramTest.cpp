@@ -3,79 +3,27 @@
 #include "RawClient.h"
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "support/Files.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-
-extern char** environ;
 
 namespace
 {
-// One run of the program with its standard output on a pipe.
+// One run of the program; its standard error is not looked at.
 class ServerProcess
 {
 public:
-    explicit ServerProcess(std::vector<std::string> Args)
-    {
-        Args.insert(Args.begin(), MOOS_BIN_DIR "/LocalServer");
-        int Pipe[2];
-        if (pipe2(Pipe, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t Actions;
-        posix_spawn_file_actions_init(&Actions);
-        posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
-        posix_spawn_file_actions_addopen(&Actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<char*> Argv;
-        for (std::string& sArg : Args)
-            Argv.push_back(&sArg[0]);
-        Argv.push_back(nullptr);
-        if (posix_spawn(&m_Pid, Argv[0], &Actions, nullptr, Argv.data(), environ) != 0)
-            m_Pid = -1;
-        posix_spawn_file_actions_destroy(&Actions);
-        close(Pipe[1]);
-        m_nOut = Pipe[0];
-    }
-    ~ServerProcess()
-    {
-        if (m_Pid > 0)
-        {
-            kill(m_Pid, SIGKILL);
-            waitpid(m_Pid, nullptr, 0);
-        }
-        if (m_nOut >= 0)
-            close(m_nOut);
-    }
+    explicit ServerProcess(const std::vector<std::string>& Args) : m_Program(CommandLine(Args)) {}
 
     // The next line of standard output without its newline; "" at end of
     // output or after 10 s.
-    std::string ReadLine()
-    {
-        auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (m_sBuffered.find('\n') == std::string::npos)
-        {
-            pollfd Fd = {m_nOut, POLLIN, 0};
-            if (std::chrono::steady_clock::now() > Deadline || poll(&Fd, 1, 100) < 0)
-                return "";
-            char Chunk[512];
-            ssize_t nRead = Fd.revents ? read(m_nOut, Chunk, sizeof(Chunk)) : 0;
-            if (Fd.revents && nRead <= 0)
-                return "";
-            m_sBuffered.append(Chunk, nRead > 0 ? size_t(nRead) : 0);
-        }
-        std::string sLine = m_sBuffered.substr(0, m_sBuffered.find('\n'));
-        m_sBuffered.erase(0, sLine.size() + 1);
-        return sLine;
-    }
+    std::string ReadLine() { return m_Program.NextLine(std::chrono::seconds(10)); }
     // The port from the listening line, 0 when it did not come.
     int ReadListeningPort()
     {
@@ -91,24 +39,18 @@ public:
     int WaitForExit(int nSignal = 0)
     {
         if (nSignal)
-            kill(m_Pid, nSignal);
-        for (int i = 0; i < 1000; ++i)
-        {
-            int nStatus = 0;
-            if (waitpid(m_Pid, &nStatus, WNOHANG) == m_Pid)
-            {
-                m_Pid = -1;
-                return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-            }
-            MOOSPause(10, false);
-        }
-        return -1;
+            m_Program.Signal(nSignal);
+        return m_Program.WaitExit(std::chrono::seconds(10)).value_or(-1);
     }
 
 private:
-    pid_t m_Pid = -1;
-    int m_nOut = -1;
-    std::string m_sBuffered;
+    static std::vector<std::string> CommandLine(std::vector<std::string> Args)
+    {
+        Args.insert(Args.begin(), moostest::Program("LocalServer"));
+        return Args;
+    }
+
+    moostest::Process m_Program;
 };
 
 TEST(ServerProgramTest, HelpPrintsTheUsageAndSucceeds)
@@ -177,14 +119,11 @@ TEST(ServerProgramTest, AllowOptionRefusesOtherNames)
 
 TEST(ServerProgramTest, MissionFileTimeWarpSetsTheServerClock)
 {
-    char sDir[] = "/tmp/localserver-test-XXXXXX";
-    ASSERT_NE(mkdtemp(sDir), nullptr);
-    std::string sMission = std::string(sDir) + "/Mission.moos";
-    std::ofstream(sMission) << "// a warped mission\nMOOSTimeWarp = 10\n";
+    moostest::TempDir Dir;
+    const std::string sMission =
+        Dir.Write("Mission.moos", "// a warped mission\nMOOSTimeWarp = 10\n");
     ServerProcess Program({"--port", "0", "--mission", sMission});
     RawClient Client(Program.ReadListeningPort());
     EXPECT_NEAR(Client.Greet("a", MOOSLocalTime(false) * 10.0).m_dfVal, 0.0, 2.0);
-    std::remove(sMission.c_str());
-    rmdir(sDir);
 }
 } // namespace
