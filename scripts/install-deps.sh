@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libboost-dev libboost-system-dev
-          libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libboost-regex-dev libgtest-dev libgmock-dev libbenchmark-dev python3-matplotlib
           clang libclang-rt-dev clang-format
           dpkg-dev file lintian groff-base man-db systemd)
 

@@ -12,7 +12,7 @@ if [ ! -r "$capture" ]; then
 fi
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-python3 "$plot" --out "$out/plot.png" "$capture"
+"$plot" --out "$out/plot.png" "$capture"
 python3 - "$out/plot.png" <<'PY'
 import struct, sys
 data = open(sys.argv[1], "rb").read()
@@ -22,7 +22,7 @@ assert (width, height) == (1600, 1200), (width, height)
 assert len(data) > 20000, "an almost empty picture: %d bytes" % len(data)
 PY
 # A file it cannot read is one line on standard error and a failure.
-if python3 "$plot" --out "$out/none.png" "$out/absent" 2>"$out/err"; then
+if "$plot" --out "$out/none.png" "$out/absent" 2>"$out/err"; then
   echo "no failure for a missing file"; exit 1
 fi
 [ "$(wc -l <"$out/err")" -eq 1 ] || { cat "$out/err"; exit 1; }
