@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -62,6 +64,9 @@ TEST(RecordingReaderTest, ARecordingIsToldFromACaptureByItsFirstLine)
         EXPECT_EQ(IsRecordingFile(path), c.recording) << c.name;
     }
     EXPECT_FALSE(IsRecordingFile((dir.Path() / "absent").string()));
+    const std::string pipe = (dir.Path() / "pipe").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(IsRecordingFile(pipe)); // and does not wait for a writer
 }
 
 class ReplayTest : public ::testing::Test

@@ -1,5 +1,7 @@
 #include "Recording.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 namespace
@@ -45,6 +47,10 @@ bool RecordingReader::Next(RecordedLine& line)
 
 bool IsRecordingFile(const std::string& path)
 {
+    // Reading a pipe to look would take its first line from the replay.
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
     std::ifstream in(path, std::ios::binary);
     std::string first;
     bool cut = false;

@@ -42,7 +42,8 @@ private:
 };
 
 // Whether the file at path is a recording: its first line is the recording
-// header or a recording line. False for a file that cannot be read.
+// header or a recording line. False for a file that cannot be read and for
+// anything but a regular file (a pipe is only read once, by the replay).
 bool IsRecordingFile(const std::string& path);
 
 #endif
