@@ -2,6 +2,7 @@
 // the bridge programs without the hardware. See SensorSimUsage for the
 // command line.
 #include "PseudoTerminal.h"
+#include "Recording.h"
 #include "SensorLines.h"
 #include "SensorSimOptions.h"
 
@@ -282,6 +283,48 @@ private:
     double rate;
 };
 
+// The lines of a recording at their recorded arrival times, gaps included
+// (or at --rate), as they came: a line that arrived without its CR LF gets
+// one, since every write ends its lines.
+class RecordingSource : public LineSource
+{
+public:
+    RecordingSource(const std::string& file, double linesPerSecond)
+        : in(file, std::ios::binary), reader(in), rate(linesPerSecond)
+    {
+        if (!in)
+            throw std::system_error(errno, std::generic_category(), "cannot open " + file);
+        haveNext = reader.Next(next);
+    }
+    bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
+    {
+        if (!haveNext)
+        {
+            if (reader.Skipped() > 0)
+                std::cerr << "SensorSim: " << reader.Skipped()
+                          << " damaged lines of the recording skipped" << std::endl;
+            return false;
+        }
+        RecordedLine line = std::move(next);
+        haveNext = reader.Next(next);
+        const auto gap = haveNext ? next.arrival - line.arrival : RecordClock::duration::zero();
+        interval = rate > 0.0 ? Seconds(1.0 / rate)
+                              : std::chrono::duration_cast<Clock::duration>(
+                                    std::max(gap, RecordClock::duration::zero()));
+        if (line.bytes.size() >= 2 && line.bytes.compare(line.bytes.size() - 2, 2, "\r\n") == 0)
+            line.bytes.resize(line.bytes.size() - 2);
+        lines = {line.bytes};
+        return true;
+    }
+
+private:
+    std::ifstream in;
+    RecordingReader reader;
+    double rate;
+    RecordedLine next;
+    bool haveNext = false;
+};
+
 std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
 {
     switch (options.mode)
@@ -293,6 +336,8 @@ std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
         return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0,
                                                options.attitude);
     default:
+        if (IsRecordingFile(options.replayFile))
+            return std::make_unique<RecordingSource>(options.replayFile, options.rate);
         return std::make_unique<ReplaySource>(options.replayFile, options);
     }
 }
