@@ -1,5 +1,5 @@
 #include "BridgeTestSupport.h"
-#include "Simulator.h"
+#include "GgaFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,13 @@ Publications Position(const std::string& lat, const std::string& lon, const std:
     return {{"Latitude", lat}, {"Longitude", lon}, {"Indic_EW", ew}, {"Indic_NS", ns}};
 }
 
-class VantorTest : public bridgetest::BridgeTest<CSimulator>
+struct Gps
+{
+    static BridgeProgram Program() { return VantorProgram(); }
+    static SentenceFormat Format() { return GgaFormat(); }
+};
+
+class VantorTest : public bridgetest::BridgeTest<Gps>
 {
 protected:
     // "latitude|indic_NS|longitude|indic_EW" of a "$GPGGA" line.
@@ -248,9 +254,10 @@ TEST(VantorDeviceTest, MissingDeviceThrowsUnlessReopenDeviceWaitsForIt)
 {
     BridgeSettings settings;
     settings.serialPort = "/dev/no-such-receiver";
-    EXPECT_THROW(CSimulator app(settings), boost::system::system_error);
+    EXPECT_THROW(CSimulator app(VantorProgram(), GgaFormat(), settings),
+                 boost::system::system_error);
     settings.reopenDevice = true;
-    bridgetest::Recording<CSimulator> app(settings);
+    bridgetest::Recording app(VantorProgram(), GgaFormat(), settings);
     EXPECT_EQ(app.AppError(),
               "cannot open serial device /dev/no-such-receiver: No such file or directory");
 }
@@ -259,7 +266,7 @@ TEST_F(VantorTest, SecondBridgeOnTheSameDeviceIsToldItIsInUse)
 {
     try
     {
-        CSimulator second(pty.farEndPath());
+        CSimulator second(VantorProgram(), GgaFormat(), DefaultSettingsFor(pty.farEndPath()));
         FAIL() << "the second bridge opened the device";
     }
     catch (const boost::system::system_error& e)
