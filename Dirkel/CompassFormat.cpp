@@ -12,14 +12,6 @@ bool ParseCompassLine(const std::string& line, std::string& compassData)
     return true;
 }
 
-namespace
-{
-SentenceValue CompassData(const std::string& text)
-{
-    return SentenceValue{"CompassData", text, {}, {}, 0.0, true};
-}
-} // namespace
-
 SentenceFormat CompassFormat()
 {
     SentenceFormat format;
@@ -29,10 +21,10 @@ SentenceFormat CompassFormat()
     {
         std::string heading;
         ParseCompassLine(line.text, heading);
-        return std::optional<SentenceValues>({CompassData(heading)});
+        return std::optional<SentenceValues>({TextValue("CompassData", heading)});
     };
     format.echo = [](const std::string& line, const ValueTable&) { return line + "\nposlano\n"; };
-    format.initial = {CompassData("")};
+    format.initial = {TextValue("CompassData", "")};
     format.subscriptions = {"GetCompassData"};
     return format;
 }

@@ -122,8 +122,7 @@ RunOutcome RunApplication(const CommandLine& picked, const BridgeProgram& progra
     return outcome;
 }
 
-int RunBridge(const CommandLine& picked, const BridgeProgram& program,
-              const SentenceFormat& format)
+int RunBridge(const CommandLine& picked, const BridgeProgram& program, const SentenceFormat& format)
 {
     SettingsRead read = ReadBridgeSettings(picked.missionFile, picked.moosName, program);
     if (!read.error.empty())

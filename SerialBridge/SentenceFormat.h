@@ -46,6 +46,24 @@ struct SentenceValue
 
 using SentenceValues = std::vector<SentenceValue>;
 
+// A value published as text.
+inline SentenceValue TextValue(std::string name, std::string text)
+{
+    SentenceValue value;
+    value.name = std::move(name);
+    value.text = std::move(text);
+    return value;
+}
+
+// A value published as the number, with text as the sensor wrote it (the
+// echo's).
+inline SentenceValue NumberValue(std::string name, std::string text, double number)
+{
+    SentenceValue value = TextValue(std::move(name), std::move(text));
+    value.number = number;
+    return value;
+}
+
 // The values the bridge holds, in the order they are published: the
 // format's initial values first, names a line adds later after them.
 class ValueTable

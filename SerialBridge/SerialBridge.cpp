@@ -72,9 +72,8 @@ void CSimulator::RequireDevice()
 
 bool CSimulator::OnStartUp()
 {
-    for (const std::string& warning : UnreadKeyWarnings(program, GetMissionFileName(),
-                                                        GetAppName(), missionReader,
-                                                        seams.keysRead))
+    for (const std::string& warning : UnreadKeyWarnings(program, GetMissionFileName(), GetAppName(),
+                                                        missionReader, seams.keysRead))
         std::cerr << warning << std::endl;
     Subscribe();
     return true;
@@ -190,8 +189,7 @@ void CSimulator::CountRejected()
         return;
     MOOSTrace("%s: %zu line(s) from %s rejected for a wrong or missing checksum "
               "(%zu since start)\n",
-              program.name.c_str(), rejectedSinceTrace, serial.devicePath().c_str(),
-              rejectedLines);
+              program.name.c_str(), rejectedSinceTrace, serial.devicePath().c_str(), rejectedLines);
     rejectionTraced = true;
     lastRejectionTrace = now;
     rejectedSinceTrace = 0;
@@ -246,7 +244,8 @@ void CSimulator::NoteDrops()
 
 void CSimulator::NoteSilence()
 {
-    if (silent || Clock::now() - LastArrival() < std::chrono::duration<double>(settings.dataTimeout))
+    if (silent ||
+        Clock::now() - LastArrival() < std::chrono::duration<double>(settings.dataTimeout))
         return;
     silent = true;
     const std::string reason = "no data from " + serial.devicePath() + " for " +

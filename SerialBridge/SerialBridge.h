@@ -75,8 +75,8 @@ public:
     // Opens the device the settings name, at their rate. Throws
     // boost::system::system_error when it cannot be opened, unless
     // ReopenDevice makes the bridge wait for it.
-    CSimulator(const BridgeProgram& program, SentenceFormat format,
-               const BridgeSettings& settings, BridgeSeams seams = {});
+    CSimulator(const BridgeProgram& program, SentenceFormat format, const BridgeSettings& settings,
+               BridgeSeams seams = {});
 
     bool OnNewMail(MOOSMSG_LIST& NewMail) override;
     bool Iterate() override;

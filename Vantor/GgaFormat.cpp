@@ -74,16 +74,11 @@ bool ParseGpgga(const std::string& line, GgaPosition& position)
 
 namespace
 {
-SentenceValue Text(const std::string& name, const std::string& text)
-{
-    return SentenceValue{name, text, {}, {}, 0.0, true};
-}
-
 // In the order they are published.
 SentenceValues PositionValues(const GgaPosition& position)
 {
-    return {Text("Latitude", position.latitude), Text("Longitude", position.longitude),
-            Text("Indic_EW", position.indic_EW), Text("Indic_NS", position.indic_NS)};
+    return {TextValue("Latitude", position.latitude), TextValue("Longitude", position.longitude),
+            TextValue("Indic_EW", position.indic_EW), TextValue("Indic_NS", position.indic_NS)};
 }
 
 std::optional<SentenceValues> GgaValues(const SentenceLine& line, const BridgeSettings& settings,

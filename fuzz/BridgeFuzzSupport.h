@@ -66,11 +66,11 @@ template <class Sensor> PublishProbe& Bridge()
 
 // The bridge targets share their start: quiet, and the application built
 // before the first input.
-#define MOOS_FUZZ_BRIDGE_INITIALIZE(Sensor)                                                          \
+#define MOOS_FUZZ_BRIDGE_INITIALIZE(Sensor)                                                        \
     extern "C" int LLVMFuzzerInitialize(int*, char***)                                             \
     {                                                                                              \
         moosfuzz::QuietProcess();                                                                  \
-        moosfuzz::Bridge<Sensor>();                                                                   \
+        moosfuzz::Bridge<Sensor>();                                                                \
         return 0;                                                                                  \
     }
 

@@ -149,9 +149,9 @@ TEST_F(BridgeSettingsTest, GpsKeysAreUnknownToTheCompassBridge)
         kCompass, "Compass");
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("\"AcceptAnyTalker\""), std::string::npos);
-    const SettingsRead read = Read(
-        "ProcessConfig = Compass\n{\n  AcceptAnyTalker = true\n  VerifyChecksum = true\n}\n",
-        kCompass, "Compass");
+    const SettingsRead read =
+        Read("ProcessConfig = Compass\n{\n  AcceptAnyTalker = true\n  VerifyChecksum = true\n}\n",
+             kCompass, "Compass");
     EXPECT_FALSE(read.settings.acceptAnyTalker);
     EXPECT_TRUE(read.settings.verifyChecksum);
 }

@@ -3,8 +3,8 @@
 #define TESTS_BRIDGES_BRIDGETESTSUPPORT_H
 
 #include "BridgeMain.h"
-#include "SerialBridge.h"
 #include "PseudoTerminal.h"
+#include "SerialBridge.h"
 #include "SerialTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,8 @@
 // circle of 200 m at 4 m/s; the first bursts have no fix (empty position
 // fields), as after a cold start. CompassSensor makes "$C<heading>P<pitch>
 // R<roll>T<temp>*<checksum>" lines, the heading turning at 0.5 degrees per
-// second. ReadTextLine splits a capture file into lines whatever its line
+// second; its NextHeadingLine gives that heading as "$HEHDT" sentences of a GNSS
+// heading receiver. ReadTextLine splits a capture file into lines whatever its line
 // endings (CR LF, LF or CR).
 //
 // All of it is plain computation; one thread at a time per object.
@@ -49,6 +50,8 @@ class CompassSensor
 public:
     // One line, at elapsed seconds since the start.
     std::string NextLine(double elapsed) const;
+    // The same heading as a GNSS heading receiver's "$HEHDT,<heading>,T*hh".
+    std::string NextHeadingLine(double elapsed) const;
 };
 
 // Reads the next line of a text file into line, without its ending; false at

@@ -1,6 +1,6 @@
-// SensorSim: a GPS receiver or a compass on a pseudo-terminal, for running
-// the bridge programs without the hardware. See SensorSimUsage for the
-// command line.
+// SensorSim: a GPS receiver, a compass or a GNSS heading receiver on a
+// pseudo-terminal, for running the bridge programs without the hardware. See
+// SensorSimUsage for the command line.
 #include "PseudoTerminal.h"
 #include "SensorLines.h"
 #include "SensorSimOptions.h"
@@ -239,13 +239,16 @@ private:
     long bursts = 0;
 };
 
+// One line every period of the compass: its own lines, or with heading its
+// heading as HDT sentences.
 class CompassSource : public LineSource
 {
 public:
-    explicit CompassSource(double rate) : period(1.0 / rate) {}
+    CompassSource(double rate, bool heading) : period(1.0 / rate), hdt(heading) {}
     bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
     {
-        lines = {compass.NextLine(count++ * period)};
+        const double elapsed = count++ * period;
+        lines = {hdt ? compass.NextHeadingLine(elapsed) : compass.NextLine(elapsed)};
         interval = Seconds(period);
         return true;
     }
@@ -253,6 +256,7 @@ public:
 private:
     CompassSensor compass;
     double period;
+    bool hdt;
     long count = 0;
 };
 
@@ -290,7 +294,9 @@ std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
         return std::make_unique<GpsSource>(options.noFix, options.talker,
                                            options.rate > 0 ? options.rate : 1.0);
     case SensorSimOptions::Mode::Compass:
-        return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0);
+    case SensorSimOptions::Mode::Heading:
+        return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0,
+                                               options.mode == SensorSimOptions::Mode::Heading);
     default:
         return std::make_unique<ReplaySource>(options.replayFile, options);
     }
