@@ -8,11 +8,9 @@
 // cannot be opened or fails later, 2 for an unusable setting, 0 when stopped
 // by SIGTERM, SIGINT or SIGHUP.
 #include "BridgeMain.h"
-#include "Simulator.h"
+#include "CompassFormat.h"
 
 int main(int argc, char* argv[])
 {
-    return RunBridgeProgram(argc, argv, DirkelProgram(),
-                            [](const BridgeSettings& settings)
-                            { return std::make_unique<CSimulator>(settings); });
+    return RunBridgeProgram(argc, argv, DirkelProgram(), CompassFormat());
 }

@@ -1,6 +1,8 @@
 #include "BridgeMain.h"
 #include "DeviceMessages.h"
 
+#include "SerialBridge.h"
+
 #include <boost/system/system_error.hpp>
 
 #include <pthread.h>
@@ -100,8 +102,28 @@ void ReportLostDevice(const BridgeProgram& program, const std::string& device,
               << std::endl;
 }
 
-int RunBridge(const CommandLine& picked, const BridgeProgram& program,
-              const BridgeFactory& makeBridge)
+// How a run of the application ended.
+struct RunOutcome
+{
+    bool started = false;
+    std::string readError;
+};
+
+// Builds and runs the application; it is gone, its connection closed and
+// its traces written, when this returns. Throws boost::system::system_error
+// when the device cannot be opened.
+RunOutcome RunApplication(const CommandLine& picked, const BridgeProgram& program,
+                          const SentenceFormat& format, const SettingsRead& read)
+{
+    CSimulator app(program, format, read.settings, BridgeSeams{{}, {}, read.keysRead});
+    SignalWatcher signals(app);
+    RunOutcome outcome;
+    outcome.started = app.Run(picked.moosName.c_str(), picked.missionFile.c_str());
+    outcome.readError = app.ReadError();
+    return outcome;
+}
+
+int RunBridge(const CommandLine& picked, const BridgeProgram& program, const SentenceFormat& format)
 {
     SettingsRead read = ReadBridgeSettings(picked.missionFile, picked.moosName, program);
     if (!read.error.empty())
@@ -115,28 +137,26 @@ int RunBridge(const CommandLine& picked, const BridgeProgram& program,
     for (const std::string& warning : read.warnings)
         std::cerr << warning << std::endl;
 
-    BlockStopSignals();
-    std::unique_ptr<SerialBridge> app;
+    RunOutcome outcome;
     try
     {
-        app = makeBridge(read.settings);
+        outcome = RunApplication(picked, program, format, read);
     }
     catch (const boost::system::system_error& e)
     {
         ReportOpenFailure(program, read.settings.serialPort, e.code());
         return 1;
     }
-    SignalWatcher signals(*app);
-    if (!app->Run(picked.moosName.c_str(), picked.missionFile.c_str()))
+    if (!outcome.started)
     {
         // A bridge that never ran (no usable server address, say) must not
         // look like one that was stopped: a service manager restarts on 1.
         std::cerr << program.name << ": did not start; the lines above say why" << std::endl;
         return 1;
     }
-    if (app->ReadError().empty())
+    if (outcome.readError.empty())
         return 0;
-    ReportLostDevice(program, read.settings.serialPort, app->ReadError());
+    ReportLostDevice(program, read.settings.serialPort, outcome.readError);
     return 1;
 }
 } // namespace
@@ -152,8 +172,9 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], const std::stri
 }
 
 int RunBridgeProgram(int argc, char* argv[], const BridgeProgram& program,
-                     const BridgeFactory& makeBridge)
+                     const SentenceFormat& format)
 {
+    BlockStopSignals();
     if (IsOnlyArgument(argc, argv, "--help", "-h"))
     {
         std::cout << UsageText(program);
@@ -164,5 +185,5 @@ int RunBridgeProgram(int argc, char* argv[], const BridgeProgram& program,
         std::cout << program.name << " " << MOOS_BRIDGES_VERSION << std::endl;
         return 0;
     }
-    return RunBridge(ParseCommandLine(argc, argv, program.defaultProcess), program, makeBridge);
+    return RunBridge(ParseCommandLine(argc, argv, program.defaultProcess), program, format);
 }

@@ -3,10 +3,11 @@
 //   <program> [MissionFile [ProcessName]]
 //   <program> --help | -h | --version
 //
-// RunBridgeProgram, in this order: answers --help and --version (exit 0,
-// nothing opened); reads the process's block (BridgeSettings; an unusable
-// value ends it with one line and status 2); prints the start-up line and
-// the warnings; constructs the application, which opens the device (a
+// RunBridgeProgram, in this order: blocks the stop signals; answers --help
+// and --version (exit 0, nothing opened); reads the bridge's keys of the
+// process's block (BridgeSettings; an unusable value ends it with one line
+// and status 2); prints the start-up line and the warnings; builds the
+// bridge application from the sensor's format, which opens the device (a
 // device that cannot be opened or is in use by another process ends it with
 // one line and status 1, unless ReopenDevice makes it wait); and runs it
 // until it quits.
@@ -16,19 +17,21 @@
 // its connection and the program exits 0. A device lost without
 // ReopenDevice ends it with one line saying what happened and what to do,
 // and status 1; so does a start that fails inside Run (no usable server
-// host or port in the mission file).
+// host or port in the mission file). Either line is the last the program
+// prints on standard error: the application, and with it its connection,
+// is gone by then.
 //
-// Call it from main before any other thread is started: it blocks the stop
-// signals in the calling thread so that every thread started later inherits
-// the mask and one watcher thread alone receives them.
+// Call it first thing in main, before any other thread is started: it
+// blocks the stop signals in the calling thread so that every thread started
+// later inherits the mask and one watcher thread alone receives them, and a
+// signal that comes while the settings are read waits for the watcher
+// instead of killing the program.
 #ifndef SERIALBRIDGE_BRIDGEMAIN_H
 #define SERIALBRIDGE_BRIDGEMAIN_H
 
 #include "BridgeSettings.h"
-#include "SerialBridge.h"
+#include "SentenceFormat.h"
 
-#include <functional>
-#include <memory>
 #include <string>
 
 // The mission file and process name picked from the command line.
@@ -42,10 +45,9 @@ struct CommandLine
 // name; none, or more than two, leave "Mission.moos" and defaultProcess.
 CommandLine ParseCommandLine(int argc, const char* const argv[], const std::string& defaultProcess);
 
-using BridgeFactory = std::function<std::unique_ptr<SerialBridge>(const BridgeSettings&)>;
-
-// The whole program; returns its exit status.
+// The whole program of the bridge reading format's sentences; returns its
+// exit status.
 int RunBridgeProgram(int argc, char* argv[], const BridgeProgram& program,
-                     const BridgeFactory& makeBridge);
+                     const SentenceFormat& format);
 
 #endif

@@ -70,50 +70,15 @@ void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, Bridg
     }
 }
 
-bool IsKnownKey(const std::string& name, const std::vector<std::string>& bridgeKeys)
-{
-    for (const auto* keys : {&FrameworkKeys(), &bridgeKeys})
-        for (const std::string& key : *keys)
-            if (MOOSStrCmp(key, name))
-                return true;
-    return false;
-}
-
-// One warning for each key of the block that nobody reads, in the order of
-// the block.
-void WarnAboutUnknownKeys(const std::list<std::string>& block, const std::string& missionFile,
-                          const std::string& processName, const BridgeProgram& program,
-                          std::vector<std::string>& warnings)
-{
-    const std::vector<std::string> bridgeKeys = BridgeKeys(program);
-    std::set<std::string> warned;
-    // The reader gathers the block last line first.
-    for (auto line = block.rbegin(); line != block.rend(); ++line)
-    {
-        const std::string name = line->substr(0, line->find('='));
-        std::string upper = name;
-        MOOSToUpper(upper);
-        if (name.empty() || IsKnownKey(name, bridgeKeys) || !warned.insert(upper).second)
-            continue;
-        warnings.push_back(program.name + ": warning: \"" + name + "\" in the block of " +
-                           processName + " in " + missionFile + " is read by neither " +
-                           program.name + " nor the framework; it is ignored (misspelt?)");
-    }
-}
-
 void CheckBlock(CProcessConfigReader& reader, const std::string& missionFile,
                 const std::string& processName, const BridgeProgram& program,
                 std::vector<std::string>& warnings)
 {
     std::list<std::string> block;
     if (!reader.GetConfiguration(processName, block))
-    {
         warnings.push_back(program.name + ": warning: " + missionFile +
                            " has no complete block \"ProcessConfig = " + processName +
                            "\"; running on the defaults");
-        return;
-    }
-    WarnAboutUnknownKeys(block, missionFile, processName, program, warnings);
 }
 
 std::string Seconds(double seconds)
@@ -129,13 +94,30 @@ BridgeSettings DefaultSettingsFor(const std::string& device)
     return settings;
 }
 
-const std::vector<std::string>& FrameworkKeys()
+std::vector<std::string> UnreadKeyWarnings(const BridgeProgram& program,
+                                           const std::string& missionFile,
+                                           const std::string& processName,
+                                           CProcessConfigReader& reader,
+                                           const std::set<std::string>& keysRead)
 {
-    static const std::vector<std::string> keys{
-        "UseMOOSComms", "SortMailByTime",  "AppTick",      "CatchCommandMessages",
-        "CommsTick",    "SendImmediately", "MOOSTimeWarp", "SIMULATOR",
-        "PLAYBACK",     "ServerHost",      "ServerPort"};
-    return keys;
+    std::vector<std::string> warnings;
+    std::set<std::string> asked = reader.KeysAskedFor();
+    asked.insert(keysRead.begin(), keysRead.end());
+    std::list<std::string> block;
+    reader.GetConfiguration(processName, block);
+    // The reader gathers the block last line first.
+    for (auto line = block.rbegin(); line != block.rend(); ++line)
+    {
+        const std::string name = line->substr(0, line->find('='));
+        std::string upper = name;
+        MOOSToUpper(upper);
+        if (name.empty() || !asked.insert(upper).second)
+            continue;
+        warnings.push_back(program.name + ": warning: \"" + name + "\" in the block of " +
+                           processName + " in " + missionFile + " is read by neither " +
+                           program.name + " nor the framework; it is ignored (misspelt?)");
+    }
+    return warnings;
 }
 
 std::vector<std::string> BridgeKeys(const BridgeProgram& program)
@@ -168,6 +150,7 @@ SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::strin
         if (read.error.empty())
             read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
         ReadFlags(reader, program, read.settings);
+        read.keysRead = reader.KeysAskedFor();
         CheckBlock(reader, missionFile, processName, program, read.warnings);
     }
     InhibitMOOSTraceInThisThread(false);

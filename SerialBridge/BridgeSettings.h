@@ -1,13 +1,16 @@
 // BridgeSettings: how a serial bridge reads its device, from the process's
 // block of the mission file.
 //
-// main reads the block once, before it constructs the application, so that
-// the constructor can open the device with the configured path and rate.
-// That early read prints nothing; what it finds wrong comes back as text for
-// main to print: a value that cannot be used (the program then ends with
-// status 2 before the device is touched) and warnings about keys nobody reads
-// or a block that is missing. Every key is optional; with none of them the
-// bridge reads /dev/ttyUSB0 at 19200 baud and publishes and echoes every line.
+// main reads the bridge's keys once, before it constructs the application,
+// so that the constructor can open the device with the configured path and
+// rate; the framework reads its own keys when the application runs. That
+// early read prints nothing; what it finds wrong comes back as text for main
+// to print: a value that cannot be used (the program then ends with status 2
+// before the device is touched) or a block that is missing. The keys it asked
+// for are kept, so that once the framework has read its own the keys nobody
+// asked for can be named (UnreadKeyWarnings). Every key is optional; with
+// none of them the bridge reads /dev/ttyUSB0 at 19200 baud and publishes and
+// echoes every line.
 //
 // Key names are compared without regard to case, like every other key of the
 // mission file; boolean values follow the block's rule (TRUE in any case or a
@@ -17,8 +20,11 @@
 #ifndef SERIALBRIDGE_BRIDGESETTINGS_H
 #define SERIALBRIDGE_BRIDGESETTINGS_H
 
+#include <set>
 #include <string>
 #include <vector>
+
+class CProcessConfigReader;
 
 // What tells one bridge program from the other to the shared layer.
 struct BridgeProgram
@@ -55,9 +61,11 @@ struct SettingsRead
     // One line naming a key and a value that cannot be used; empty when all
     // is well.
     std::string error;
-    // Lines to print once at start-up: keys that neither the bridge nor the
-    // framework reads, a mission file without the process's block.
+    // Lines to print once at start-up: a mission file without the process's
+    // block.
     std::vector<std::string> warnings;
+    // The upper-case names of the keys the read asked for.
+    std::set<std::string> keysRead;
 };
 
 // Reads the block of processName in missionFile. A mission file that cannot
@@ -66,9 +74,16 @@ struct SettingsRead
 SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::string& processName,
                                 const BridgeProgram& program);
 
-// Every key of a process's block that the framework reads, and the
-// mission-wide keys it finds anywhere in the file.
-const std::vector<std::string>& FrameworkKeys();
+// One warning for each key of the block of processName that neither reader
+// (the framework's, after it read its settings) nor the bridge's early read
+// (keysRead) asked for, once per key in any letter case, in the order of the
+// block.
+std::vector<std::string> UnreadKeyWarnings(const BridgeProgram& program,
+                                           const std::string& missionFile,
+                                           const std::string& processName,
+                                           CProcessConfigReader& reader,
+                                           const std::set<std::string>& keysRead);
+
 // The keys the program reads from its block.
 std::vector<std::string> BridgeKeys(const BridgeProgram& program);
 

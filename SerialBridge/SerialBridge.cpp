@@ -7,6 +7,7 @@
 #include <boost/system/system_error.hpp>
 
 #include <algorithm>
+#include <iostream>
 
 namespace
 {
@@ -23,29 +24,92 @@ constexpr milliseconds kReopenPeriod{1000};
 constexpr std::chrono::seconds kRejectionTracePeriod{60};
 } // namespace
 
-SerialBridge::SerialBridge(const std::string& program, const BridgeSettings& settings,
-                           SimpleSerial& line)
-    : program(program), settings(settings), line(line), lastLine(Clock::now())
+void ValueTable::Update(const SentenceValue& value)
 {
+    const auto same = std::find_if(values.begin(), values.end(),
+                                   [&](const SentenceValue& v) { return v.name == value.name; });
+    if (same == values.end())
+        values.push_back(value);
+    else
+        *same = value;
 }
 
-void SerialBridge::RequireDevice()
+const SentenceValue* ValueTable::Find(const std::string& name) const
 {
-    lastLine = Clock::now();
-    if (line.isOpen())
+    for (const SentenceValue& value : values)
+        if (value.name == name)
+            return &value;
+    return nullptr;
+}
+
+std::string ValueTable::Text(const std::string& name) const
+{
+    const SentenceValue* value = Find(name);
+    return value ? value->text : std::string();
+}
+
+CSimulator::CSimulator(const BridgeProgram& program, SentenceFormat format,
+                       const BridgeSettings& settings, BridgeSeams seams)
+    : program(program), format(std::move(format)), settings(settings), seams(std::move(seams)),
+      serial(settings.serialPort, settings.baudRate, SerialDeferredOpen{}),
+      held(this->format.initial), lastLine(Clock::now())
+{
+    RequireDevice();
+}
+
+void CSimulator::RequireDevice()
+{
+    if (serial.isOpen())
         return;
     if (!settings.reopenDevice)
-        throw boost::system::system_error(line.openError(), "opening " + line.devicePath());
-    const std::string reason = line.openError().message();
-    MOOSTrace("%s: cannot open serial device %s: %s; trying again every second\n", program.c_str(),
-              line.devicePath().c_str(), reason.c_str());
-    ReportHealth(true, "cannot open serial device " + line.devicePath() + ": " + reason);
+        throw boost::system::system_error(serial.openError(), "opening " + serial.devicePath());
+    const std::string reason = serial.openError().message();
+    MOOSTrace("%s: cannot open serial device %s: %s; trying again every second\n",
+              program.name.c_str(), serial.devicePath().c_str(), reason.c_str());
+    ReportHealth(true, "cannot open serial device " + serial.devicePath() + ": " + reason);
     nextOpenTry = Clock::now() + kReopenPeriod;
 }
 
-void SerialBridge::ServeLine()
+bool CSimulator::OnStartUp()
 {
-    if (!line.isOpen() && !TryReopen())
+    for (const std::string& warning : UnreadKeyWarnings(program, GetMissionFileName(), GetAppName(),
+                                                        missionReader, seams.keysRead))
+        std::cerr << warning << std::endl;
+    Subscribe();
+    return true;
+}
+
+bool CSimulator::OnConnectToServer()
+{
+    Subscribe();
+    return true;
+}
+
+void CSimulator::Subscribe()
+{
+    for (const std::string& name : format.subscriptions)
+        comms.Register(name, 0.0);
+}
+
+bool CSimulator::OnNewMail(MOOSMSG_LIST& NewMail)
+{
+    if (!format.answer)
+        return true;
+    for (const CMOOSMsg& mail : NewMail)
+        for (const SentenceValue& value : format.answer(mail, held))
+            Publish(value);
+    return true;
+}
+
+bool CSimulator::Iterate()
+{
+    ServeLine();
+    return true;
+}
+
+void CSimulator::ServeLine()
+{
+    if (!serial.isOpen() && !TryReopen())
         return;
     std::string text;
     try
@@ -62,41 +126,61 @@ void SerialBridge::ServeLine()
     HandleLine(text);
 }
 
-void SerialBridge::HandleLine(const std::string& usbData)
+void CSimulator::HandleLine(const std::string& text)
 {
-    const bool taken = IsOwnSentence(usbData) && PassesChecks(usbData);
-    if (taken)
-        TakeValues(usbData);
-    if (!taken && !settings.publishEveryLine)
-        return;
-    PublishValues();
-    if (settings.echo)
-        EchoReading(usbData);
+    const SentenceLine line{text, MOOSTime()};
+    const LineFate fate = Take(line);
+    if (fate == LineFate::Taken || settings.publishEveryLine)
+    {
+        PublishHeld();
+        if (settings.echo && format.echo)
+            std::cout << format.echo(line.text, held) << std::flush;
+    }
+    for (const auto& hook : seams.lineHooks)
+        hook(line, fate);
 }
 
-bool SerialBridge::IsUsable(const std::string&) const
+LineFate CSimulator::Take(const SentenceLine& line)
 {
-    return true;
-}
-
-void SerialBridge::Publish(const std::string& name, const std::string& value)
-{
-    comms.Notify(name, value, settings.stampTime ? MOOSTime() : 0.0);
-}
-
-bool SerialBridge::PassesChecks(const std::string& text)
-{
-    if (settings.verifyChecksum && !HasValidChecksum(text))
+    if (!format.isOwn(line.text, settings))
+        return LineFate::NotOwn;
+    if (settings.verifyChecksum && !HasValidChecksum(line.text))
     {
         CountRejected();
-        return false;
+        return LineFate::BadChecksum;
     }
-    return IsUsable(text);
+    const std::optional<SentenceValues> values = format.valuesOf(line, settings, held);
+    if (!values)
+        return LineFate::Refused;
+    for (SentenceValue value : *values)
+    {
+        value.readTime = line.readTime;
+        held.Update(value);
+    }
+    return LineFate::Taken;
+}
+
+void CSimulator::PublishHeld()
+{
+    for (const SentenceValue& value : held.All())
+        if (value.publish)
+            Publish(value);
+}
+
+void CSimulator::Publish(const SentenceValue& value)
+{
+    const double time = value.time ? *value.time : settings.stampTime ? MOOSTime() : 0.0;
+    if (seams.outbox)
+        seams.outbox(value, time);
+    else if (value.number)
+        comms.Notify(value.name, *value.number, time);
+    else
+        comms.Notify(value.name, value.text, time);
 }
 
 // One trace for the first rejection, then at most one a minute with the
 // count since the last, so a noisy line cannot fill the log.
-void SerialBridge::CountRejected()
+void CSimulator::CountRejected()
 {
     ++rejectedLines;
     ++rejectedSinceTrace;
@@ -105,13 +189,13 @@ void SerialBridge::CountRejected()
         return;
     MOOSTrace("%s: %zu line(s) from %s rejected for a wrong or missing checksum "
               "(%zu since start)\n",
-              program.c_str(), rejectedSinceTrace, line.devicePath().c_str(), rejectedLines);
+              program.name.c_str(), rejectedSinceTrace, serial.devicePath().c_str(), rejectedLines);
     rejectionTraced = true;
     lastRejectionTrace = now;
     rejectedSinceTrace = 0;
 }
 
-bool SerialBridge::WaitForLine(std::string& text)
+bool CSimulator::WaitForLine(std::string& text)
 {
     const Clock::time_point deadline = PassDeadline();
     while (!QuitRequested())
@@ -123,48 +207,56 @@ bool SerialBridge::WaitForLine(std::string& text)
             return false;
         }
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - now);
-        if (line.readLine(text, std::clamp(left, milliseconds(1), kReadSlice)))
+        if (serial.readLine(text, std::clamp(left, milliseconds(1), kReadSlice)))
             return true;
     }
     return false;
 }
 
-SerialBridge::Clock::time_point SerialBridge::PassDeadline() const
+CSimulator::Clock::time_point CSimulator::PassDeadline() const
 {
     if (settings.dataTimeout <= 0.0)
         return Clock::time_point::max();
     const Clock::time_point now = Clock::now();
     const auto timeout = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(settings.dataTimeout));
-    const Clock::time_point silentFrom = lastLine + timeout;
+    const Clock::time_point silentFrom = LastArrival() + timeout;
     const Clock::time_point cap = now + kSilentPass;
     return silentFrom > now ? std::min(silentFrom, cap) : cap;
 }
 
-void SerialBridge::NoteSilence()
+CSimulator::Clock::time_point CSimulator::LastArrival() const
 {
-    if (silent || Clock::now() - lastLine < std::chrono::duration<double>(settings.dataTimeout))
+    // Lines the reader dropped as too old still came from the device: the
+    // device was not silent, the loop was late.
+    return std::max(lastLine, serial.lastArrival());
+}
+
+void CSimulator::NoteSilence()
+{
+    if (silent ||
+        Clock::now() - LastArrival() < std::chrono::duration<double>(settings.dataTimeout))
         return;
     silent = true;
-    const std::string reason = "no data from " + line.devicePath() + " for " +
+    const std::string reason = "no data from " + serial.devicePath() + " for " +
                                MOOSFormat("%g", settings.dataTimeout) + " s";
-    MOOSTrace("%s: %s\n", program.c_str(), reason.c_str());
+    MOOSTrace("%s: %s\n", program.name.c_str(), reason.c_str());
     ReportHealth(true, reason);
 }
 
-void SerialBridge::NoteLine()
+void CSimulator::NoteLine()
 {
     lastLine = Clock::now();
     if (!silent)
         return;
     silent = false;
-    MOOSTrace("%s: data from %s again\n", program.c_str(), line.devicePath().c_str());
+    MOOSTrace("%s: data from %s again\n", program.name.c_str(), serial.devicePath().c_str());
     ReportHealth(false, "");
 }
 
-void SerialBridge::LoseDevice(const boost::system::error_code& reason)
+void CSimulator::LoseDevice(const boost::system::error_code& reason)
 {
-    line.close();
+    serial.close();
     if (!settings.reopenDevice)
     {
         readError = reason.message();
@@ -172,13 +264,13 @@ void SerialBridge::LoseDevice(const boost::system::error_code& reason)
         return;
     }
     MOOSTrace("%s: lost serial device %s: %s; trying to open it again every second\n",
-              program.c_str(), line.devicePath().c_str(), reason.message().c_str());
-    ReportHealth(true, "lost serial device " + line.devicePath() + ": " + reason.message());
+              program.name.c_str(), serial.devicePath().c_str(), reason.message().c_str());
+    ReportHealth(true, "lost serial device " + serial.devicePath() + ": " + reason.message());
     silent = false;
     nextOpenTry = Clock::now() + kReopenPeriod;
 }
 
-bool SerialBridge::TryReopen()
+bool CSimulator::TryReopen()
 {
     if (!settings.reopenDevice)
         return false;
@@ -186,16 +278,16 @@ bool SerialBridge::TryReopen()
     if (QuitRequested())
         return false;
     nextOpenTry = Clock::now() + kReopenPeriod;
-    if (!line.tryOpen())
+    if (!serial.tryOpen())
         return false;
-    MOOSTrace("%s: serial device %s is back; reading again\n", program.c_str(),
-              line.devicePath().c_str());
+    MOOSTrace("%s: serial device %s is back; reading again\n", program.name.c_str(),
+              serial.devicePath().c_str());
     ReportHealth(false, "");
     lastLine = Clock::now();
     return true;
 }
 
-void SerialBridge::ReportHealth(bool error, const std::string& reason)
+void CSimulator::ReportHealth(bool error, const std::string& reason)
 {
     SetAppError(error, reason);
     // The next pass publishes the status record at once, so subscribers
@@ -203,7 +295,7 @@ void SerialBridge::ReportHealth(bool error, const std::string& reason)
     RequestStatusRecord();
 }
 
-void SerialBridge::SleepUntil(Clock::time_point when)
+void CSimulator::SleepUntil(Clock::time_point when)
 {
     const auto wait = std::min<Clock::duration>(when - Clock::now(), kReopenPeriod);
     const double ms = std::chrono::duration<double, std::milli>(wait).count();

@@ -1,114 +1,141 @@
-// SerialBridge: what a MOOS application that publishes the lines of one
-// serial sensor needs besides knowing the sensor's sentences.
+// CSimulator: the MOOS application of a serial bridge, built from a sensor's
+// sentence format (SentenceFormat) and the settings of its block.
 //
-// A bridge program derives its application from SerialBridge, owns the
-// sensor's SimpleSerial itself and hands it to this base, which then reads
-// the line for it, one line per Iterate, and owns everything around that:
-//  - the settings of the process's block (BridgeSettings);
-//  - the checks a line passes before its values are taken (its sentence, its
-//    checksum with VerifyChecksum, what the derived class asks of it);
-//  - publishing, stamped with 0 or with the MOOS time (StampTime), after
-//    every line or only after lines that gave values (PublishEveryLine), and
-//    the echo on standard output (Echo);
+// The application owns the sensor's serial line (serial) and reads it, one
+// line per Iterate; the format only says what a line means. Around that it
+// owns:
+//  - the checks a line passes before its values are taken: it must be one of
+//    the format's own, with VerifyChecksum its checksum must be sound, and
+//    the format may still refuse it (valuesOf gives nullopt);
+//  - the values: the last value of every name, held in one table and
+//    published again after every line (or with PublishEveryLine false only
+//    after a line that gave values), stamped with 0, with the MOOS time
+//    (StampTime), or with the time the format gives; then the echo (Echo);
 //  - time-outs: without DataTimeout a pass waits for a line as long as it
-//    takes; with it, a pass waits at most a second, and silence longer than
-//    the timeout raises the application error, which the status record
+//    takes; with it, a pass waits at most a second, and silence of the
+//    device (no line arrived, whether taken or dropped as too old) longer
+//    than the timeout raises the application error, which the status record
 //    carries, and clears it when lines return;
 //  - the device going away: without ReopenDevice the reason is kept
 //    (ReadError) and the loop asked to quit; with it the bridge raises the
 //    application error and tries to open the device again every second;
 //  - a change of the error is published in a status record at the next
 //    pass, not at the end of the status period;
-//  - stopping: reads wait in slices of at most 200 ms, so a quit request (a
-//    signal, see RunBridgeProgram) ends Iterate within that time.
-// The derived class says which lines are its own, takes their values,
-// publishes them through Publish and echoes them.
+//  - stopping: reads wait in slices of at most 200 ms, so a quit request
+//    (a signal, see RunBridgeProgram) ends Iterate within that time;
+//  - keys of its block that neither it nor the framework asked for are
+//    named once each on standard error when it starts.
 //
-// Ownership and threads: the serial line belongs to the derived object and
-// lives as long as it; this base only uses it. Everything here runs on the
-// thread that calls Run, except RequestQuit, which any thread may call.
+// Seams, fixed at construction: the outbox that publishes a value (the
+// comms client by default) and hooks that see every line with its fate (a
+// health record, a recorder of raw lines).
+//
+// Threads: OnConnectToServer runs on the comms client's thread and only
+// subscribes; everything else on the thread that calls Run, except
+// RequestQuit, which any thread may call.
 #ifndef SERIALBRIDGE_SERIALBRIDGE_H
 #define SERIALBRIDGE_SERIALBRIDGE_H
 
 #include "BridgeSettings.h"
+#include "SentenceFormat.h"
 #include "SimpleSerial.h"
 
 #include "MOOSLIB/MOOSApp.h"
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
-class SerialBridge : public CMOOSApp
+// What became of one line.
+enum class LineFate
+{
+    Taken,       // its values were taken
+    NotOwn,      // not one of the format's sentences
+    BadChecksum, // refused by VerifyChecksum
+    Refused      // the format gave no values for it
+};
+
+struct BridgeSeams
+{
+    // Publishes one value with its stamp; empty: the comms client's Notify.
+    std::function<void(const SentenceValue& value, double time)> outbox;
+    // Each sees every line after it was handled, on the loop's thread.
+    std::vector<std::function<void(const SentenceLine& line, LineFate fate)>> lineHooks;
+    // Upper-case names of the block's keys the bridge's early read asked
+    // for; with the framework's they decide which keys are warned about.
+    std::set<std::string> keysRead;
+};
+
+class CSimulator : public CMOOSApp
 {
 public:
-    // Handles one line read from the device, line end included: takes its
-    // values when it is the derived class's sentence and passes the checks,
-    // then publishes and echoes (after every line, or with PublishEveryLine
-    // false only after a line whose values were taken).
-    void HandleLine(const std::string& usbData);
+    // Opens the device the settings name, at their rate. Throws
+    // boost::system::system_error when it cannot be opened, unless
+    // ReopenDevice makes the bridge wait for it.
+    CSimulator(const BridgeProgram& program, SentenceFormat format, const BridgeSettings& settings,
+               BridgeSeams seams = {});
+
+    bool OnNewMail(MOOSMSG_LIST& NewMail) override;
+    bool Iterate() override;
+    bool OnConnectToServer() override;
+    bool OnStartUp() override;
+
+    // Handles one line read from the device now, line end included: takes
+    // its values when it passes the checks, then publishes and echoes.
+    void HandleLine(const std::string& text);
 
     // Why reading the device failed, when it did without ReopenDevice (the
     // loop has then been asked to quit); empty otherwise.
     const std::string& ReadError() const { return readError; }
-    // Lines of the derived class's sentence refused for their checksum.
+    // Own lines refused for their checksum.
     std::size_t RejectedLines() const { return rejectedLines; }
     const BridgeSettings& Settings() const { return settings; }
+    const ValueTable& Held() const { return held; }
 
-protected:
+private:
     using Clock = std::chrono::steady_clock;
 
-    // program names the bridge in its traces; line is the derived object's
-    // serial member, not yet constructed when this runs and not used until
-    // RequireDevice.
-    SerialBridge(const std::string& program, const BridgeSettings& settings, SimpleSerial& line);
-
-    // Called at the end of the derived constructor, with the line built
-    // closed when it could not be opened: throws boost::system::system_error
-    // with the reason, unless ReopenDevice makes the bridge wait for it.
-    void RequireDevice();
+    LineFate Take(const SentenceLine& line);
+    void PublishHeld();
+    void Publish(const SentenceValue& value);
+    void Subscribe();
+    void CountRejected();
 
     // The work of one Iterate: (re)opens the device when it is missing,
     // waits for a line and handles it.
     void ServeLine();
-
-    // Publishes one value: the comms client's Notify with the time 0.0, or
-    // the current MOOS time with StampTime. Tests record it instead.
-    virtual void Publish(const std::string& name, const std::string& value);
-
-    // Whether line is one of the sentences the bridge takes values from.
-    virtual bool IsOwnSentence(const std::string& line) const = 0;
-    // Whether an own sentence with a sound checksum may give its values.
-    virtual bool IsUsable(const std::string& line) const;
-    // Takes the values of an own sentence that passed every check.
-    virtual void TakeValues(const std::string& line) = 0;
-    // Publishes the current values (through Publish).
-    virtual void PublishValues() = 0;
-    // Echoes one reading on standard output, flushed.
-    virtual void EchoReading(const std::string& line) = 0;
-
-private:
-    bool PassesChecks(const std::string& line);
-    void CountRejected();
-
     // Waits for a line until the pass's deadline; false when none came.
     bool WaitForLine(std::string& line);
     Clock::time_point PassDeadline() const;
+    // The silence clock: when a line last arrived from the device, handled
+    // or dropped by the reader as too old, or when the device was opened.
+    Clock::time_point LastArrival() const;
     void NoteSilence();
     void NoteLine();
 
     // Raises or clears the application error, which the next pass reports.
     void ReportHealth(bool error, const std::string& reason);
+    void RequireDevice();
     void LoseDevice(const boost::system::error_code& reason);
     bool TryReopen();
     // Sleeps until when (at most a second), unless a quit is requested.
     void SleepUntil(Clock::time_point when);
 
-    const std::string program;
+    // Fixed after construction.
+    const BridgeProgram program;
+    const SentenceFormat format;
     const BridgeSettings settings;
-    SimpleSerial& line;
+    const BridgeSeams seams;
+
+    // The loop's own, like everything below.
+    SimpleSerial serial;
+    ValueTable held;
 
     std::string readError;
+    // When the device was opened or a line was last handled.
     Clock::time_point lastLine;
     bool silent = false;
     Clock::time_point nextOpenTry;

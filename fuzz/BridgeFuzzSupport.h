@@ -1,11 +1,14 @@
 // Support for the bridge fuzz targets: a pseudo-terminal for the serial line
 // the application opens at construction (the targets feed lines through the
-// application's line handler, never through the device), and an application
-// probe that records what it publishes instead of posting it.
+// application's line handler, never through the device), and the bridge
+// application built from a sensor's format with an outbox that records what
+// it publishes instead of posting it.
 #ifndef MOOS_FUZZ_BRIDGEFUZZSUPPORT_H
 #define MOOS_FUZZ_BRIDGEFUZZSUPPORT_H
 
 #include "FuzzSupport.h"
+
+#include "SerialBridge.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -31,27 +34,31 @@ inline std::string PseudoTerminalPath()
 
 using Publications = std::vector<std::pair<std::string, std::string>>;
 
-// Application App with its Publish seam recording (name, value) pairs.
-template <class App> class PublishProbe : public App
+// The bridge application of one sensor, its publications recorded.
+class PublishProbe
 {
 public:
-    PublishProbe() : App(PseudoTerminalPath()) {}
-    Publications Take() { return std::exchange(m_Published, {}); }
-
-protected:
-    void Publish(const std::string& sName, const std::string& sValue) override
+    PublishProbe(const BridgeProgram& Program, const SentenceFormat& Format)
+        : m_App(Program, Format, DefaultSettingsFor(PseudoTerminalPath()),
+                BridgeSeams{[this](const SentenceValue& Value, double)
+                            { m_Published.emplace_back(Value.name, Value.text); },
+                            {},
+                            {}})
     {
-        m_Published.emplace_back(sName, sValue);
     }
+    void HandleLine(const std::string& sLine) { m_App.HandleLine(sLine); }
+    Publications Take() { return std::exchange(m_Published, {}); }
 
 private:
     Publications m_Published;
+    CSimulator m_App;
 };
 
-// The one application of the run, built when the fuzzer initialises.
-template <class App> PublishProbe<App>& Bridge()
+// The one application of the run, built from Sensor's format when the fuzzer
+// initialises.
+template <class Sensor> PublishProbe& Bridge()
 {
-    static PublishProbe<App> TheApp;
+    static PublishProbe TheApp(Sensor::Program(), Sensor::Format());
     return TheApp;
 }
 
@@ -59,11 +66,11 @@ template <class App> PublishProbe<App>& Bridge()
 
 // The bridge targets share their start: quiet, and the application built
 // before the first input.
-#define MOOS_FUZZ_BRIDGE_INITIALIZE(App)                                                           \
+#define MOOS_FUZZ_BRIDGE_INITIALIZE(Sensor)                                                        \
     extern "C" int LLVMFuzzerInitialize(int*, char***)                                             \
     {                                                                                              \
         moosfuzz::QuietProcess();                                                                  \
-        moosfuzz::Bridge<App>();                                                                   \
+        moosfuzz::Bridge<Sensor>();                                                                \
         return 0;                                                                                  \
     }
 

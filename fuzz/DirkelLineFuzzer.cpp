@@ -5,9 +5,18 @@
 // other line the text of the last compass sentence.
 #include "BridgeFuzzSupport.h"
 
-#include "Simulator.h"
+#include "CompassFormat.h"
 
-MOOS_FUZZ_BRIDGE_INITIALIZE(CSimulator)
+namespace
+{
+struct Sensor
+{
+    static BridgeProgram Program() { return DirkelProgram(); }
+    static SentenceFormat Format() { return CompassFormat(); }
+};
+} // namespace
+
+MOOS_FUZZ_BRIDGE_INITIALIZE(Sensor)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -20,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         MOOS_FUZZ_CHECK(sHeading.find('P') == std::string::npos);
         sLastHeading = sHeading;
     }
-    moosfuzz::Bridge<CSimulator>().HandleLine(sLine);
+    moosfuzz::Bridge<Sensor>().HandleLine(sLine);
     const moosfuzz::Publications Expected{{"CompassData", sLastHeading}};
-    MOOS_FUZZ_CHECK(moosfuzz::Bridge<CSimulator>().Take() == Expected);
+    MOOS_FUZZ_CHECK(moosfuzz::Bridge<Sensor>().Take() == Expected);
     return 0;
 }

@@ -5,7 +5,7 @@
 // and any other line the values of the last "$GPGGA" line.
 #include "BridgeFuzzSupport.h"
 
-#include "Simulator.h"
+#include "GgaFormat.h"
 
 namespace
 {
@@ -20,7 +20,16 @@ moosfuzz::Publications Expected(const GgaPosition& Position)
 
 } // namespace
 
-MOOS_FUZZ_BRIDGE_INITIALIZE(CSimulator)
+namespace
+{
+struct Sensor
+{
+    static BridgeProgram Program() { return VantorProgram(); }
+    static SentenceFormat Format() { return GgaFormat(); }
+};
+} // namespace
+
+MOOS_FUZZ_BRIDGE_INITIALIZE(Sensor)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -29,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     GgaPosition Position;
     if (ParseGpgga(sLine, Position))
         LastFix = Position;
-    moosfuzz::Bridge<CSimulator>().HandleLine(sLine);
-    MOOS_FUZZ_CHECK(moosfuzz::Bridge<CSimulator>().Take() == Expected(LastFix));
+    moosfuzz::Bridge<Sensor>().HandleLine(sLine);
+    MOOS_FUZZ_CHECK(moosfuzz::Bridge<Sensor>().Take() == Expected(LastFix));
     return 0;
 }

@@ -3,6 +3,8 @@
 #include "BridgeSettings.h"
 #include "NmeaChecksum.h"
 
+#include "MOOSLIB/MOOSApp.h"
+
 #include "SerialTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +16,47 @@ namespace
 const BridgeProgram kGps{"Vantor", "Vantor", "VANTOR_DEVICE", "a GPS receiver", true};
 const BridgeProgram kCompass{"Dirkel", "Compass", "DIRKEL_DEVICE", "a compass", false};
 
+// A framework application that makes the framework's reads of a mission file
+// (its comms set up, never waited for) and then names the keys nobody read.
+class StartProbe : public CMOOSApp
+{
+public:
+    StartProbe(const BridgeProgram& program, const SettingsRead& read)
+        : program(program), read(read)
+    {
+    }
+    bool ConfigureComms() override
+    {
+        const bool configured = CMOOSApp::ConfigureComms();
+        RequestQuit();
+        return configured;
+    }
+    bool OnStartUp() override
+    {
+        warnings = UnreadKeyWarnings(program, GetMissionFileName(), GetAppName(), missionReader,
+                                     read.keysRead);
+        return true;
+    }
+
+    const BridgeProgram program;
+    const SettingsRead read;
+    std::vector<std::string> warnings;
+};
+
 class BridgeSettingsTest : public ::testing::Test
 {
 protected:
+    // The warnings of a start on a mission file with text: the early read's,
+    // then those about keys neither it nor the framework read.
+    std::vector<std::string> WarningsOf(const std::string& text, const BridgeProgram& program,
+                                        const std::string& process)
+    {
+        StartProbe probe(program, Read(text, program, process));
+        EXPECT_TRUE(probe.Run(process.c_str(), Mission().c_str()));
+        std::vector<std::string> warnings = probe.read.warnings;
+        warnings.insert(warnings.end(), probe.warnings.begin(), probe.warnings.end());
+        return warnings;
+    }
     // Reads the block of process from a mission file with text.
     SettingsRead Read(const std::string& text, const BridgeProgram& program = kGps,
                       const std::string& process = "Vantor")
@@ -92,22 +132,26 @@ TEST_F(BridgeSettingsTest, DataTimeoutIsSecondsFromZeroToADay)
 // read by this one.
 TEST_F(BridgeSettingsTest, KeysNobodyReadsAreWarnedAboutOnceEach)
 {
-    const SettingsRead read =
-        Read("ProcessConfig = Vantor\n{\n  AppTik = 10\n  apptick = 10\n  CommsTick = 10\n"
-             "  SendImmediately = true\n  ServerPort = 9000\n  CatchCommandMessages = false\n"
-             "  appTIK = 4\n  BaudRat = 9600\n}\n");
-    ASSERT_EQ(read.warnings.size(), 2u);
-    EXPECT_NE(read.warnings[0].find("\"AppTik\""), std::string::npos) << read.warnings[0];
-    EXPECT_NE(read.warnings[1].find("\"BaudRat\""), std::string::npos) << read.warnings[1];
+    const std::vector<std::string> warnings =
+        WarningsOf("ProcessConfig = Vantor\n{\n  AppTik = 10\n  apptick = 10\n  CommsTick = 10\n"
+                   "  SendImmediately = true\n  ServerPort = 9000\n  CatchCommandMessages = false\n"
+                   "  appTIK = 4\n  BaudRat = 9600\n  MOOSTimeWarp = 1\n}\n",
+                   kGps, "Vantor");
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find("\"AppTik\""), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find("\"BaudRat\""), std::string::npos) << warnings[1];
 }
 
 TEST_F(BridgeSettingsTest, GpsKeysAreUnknownToTheCompassBridge)
 {
+    const std::vector<std::string> warnings = WarningsOf(
+        "ProcessConfig = Compass\n{\n  AcceptAnyTalker = true\n  VerifyChecksum = true\n}\n",
+        kCompass, "Compass");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("\"AcceptAnyTalker\""), std::string::npos);
     const SettingsRead read =
         Read("ProcessConfig = Compass\n{\n  AcceptAnyTalker = true\n  VerifyChecksum = true\n}\n",
              kCompass, "Compass");
-    ASSERT_EQ(read.warnings.size(), 1u);
-    EXPECT_NE(read.warnings[0].find("\"AcceptAnyTalker\""), std::string::npos);
     EXPECT_FALSE(read.settings.acceptAnyTalker);
     EXPECT_TRUE(read.settings.verifyChecksum);
 }

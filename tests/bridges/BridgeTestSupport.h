@@ -5,6 +5,7 @@
 #include "../app/AppFields.h"
 #include "BridgeMain.h"
 #include "PseudoTerminal.h"
+#include "SerialBridge.h"
 #include "SerialTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,25 +22,33 @@ namespace bridgetest
 {
 using Publications = std::vector<std::pair<std::string, std::string>>;
 
-// A bridge application with its publications recorded instead of posted.
-template <typename App> class Recording : public App
+// Held before the application, which publishes into it.
+struct RecordedPublications
 {
-public:
-    using App::App;
     Publications published;
-    bool QuitWasRequested() const { return this->QuitRequested(); }
-    std::string AppError() const { return CMOOSAppTestAccess::AppError(*this); }
-
-protected:
-    void Publish(const std::string& name, const std::string& value) override
-    {
-        published.emplace_back(name, value);
-    }
 };
 
-// A bridge application reading a pseudo-terminal, with default settings
-// until a test configures it.
-template <typename App> class BridgeTest : public ::testing::Test
+// A bridge application with its publications recorded instead of posted.
+class Recording : public RecordedPublications, public CSimulator
+{
+public:
+    Recording(const BridgeProgram& program, const SentenceFormat& format,
+              const BridgeSettings& settings)
+        : CSimulator(program, format, settings,
+                     BridgeSeams{[this](const SentenceValue& value, double)
+                                 { published.emplace_back(value.name, value.text); },
+                                 {},
+                                 {}})
+    {
+    }
+    bool QuitWasRequested() const { return QuitRequested(); }
+    // The application error the status record carries; empty when none.
+    std::string AppError() const { return CMOOSAppTestAccess::AppError(*this); }
+};
+
+// A bridge application of Sensor (its static Program() and Format()) reading
+// a pseudo-terminal, with default settings until a test configures it.
+template <typename Sensor> class BridgeTest : public ::testing::Test
 {
 protected:
     // Builds the application again with settings (its device the
@@ -48,7 +57,12 @@ protected:
     {
         app.reset(); // lets go of the device first
         settings.serialPort = pty.farEndPath();
-        app = std::make_unique<Recording<App>>(settings);
+        app = Make(settings);
+    }
+
+    static std::unique_ptr<Recording> Make(const BridgeSettings& settings)
+    {
+        return std::make_unique<Recording>(Sensor::Program(), Sensor::Format(), settings);
     }
 
     // Sends line over the device and runs one Iterate; returns what it
@@ -73,13 +87,13 @@ protected:
     }
 
     PseudoTerminal pty;
-    std::unique_ptr<Recording<App>> app = std::make_unique<Recording<App>>(pty.farEndPath());
+    std::unique_ptr<Recording> app = Make(DefaultSettingsFor(pty.farEndPath()));
 };
 
 // Feeds every CR LF-terminated line of in to the application's line handler
 // and returns "<number of publications> <FNV-1a of every name and value>":
 // a short pin of everything a capture publishes, in order.
-template <typename App> std::string DigestOfFeeding(Recording<App>& app, std::istream& in)
+inline std::string DigestOfFeeding(Recording& app, std::istream& in)
 {
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     app.published.clear();

@@ -1,5 +1,5 @@
 #include "BridgeTestSupport.h"
-#include "Simulator.h"
+#include "CompassFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,13 @@ namespace
 {
 using bridgetest::Publications;
 
-class DirkelTest : public bridgetest::BridgeTest<CSimulator>
+struct Compass
+{
+    static BridgeProgram Program() { return DirkelProgram(); }
+    static SentenceFormat Format() { return CompassFormat(); }
+};
+
+class DirkelTest : public bridgetest::BridgeTest<Compass>
 {
 protected:
     static std::string Parsed(const std::string& line)

@@ -1,15 +1,19 @@
 #include "BridgeTestSupport.h"
 #include "DeviceMessages.h"
-#include "Simulator.h"
+#include "GgaFormat.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <boost/system/system_error.hpp>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <future>
+#include <thread>
 
 namespace
 {
@@ -24,7 +28,13 @@ Publications Position(const std::string& lat, const std::string& lon, const std:
     return {{"Latitude", lat}, {"Longitude", lon}, {"Indic_EW", ew}, {"Indic_NS", ns}};
 }
 
-class VantorTest : public bridgetest::BridgeTest<CSimulator>
+struct Gps
+{
+    static BridgeProgram Program() { return VantorProgram(); }
+    static SentenceFormat Format() { return GgaFormat(); }
+};
+
+class VantorTest : public bridgetest::BridgeTest<Gps>
 {
 protected:
     // "latitude|indic_NS|longitude|indic_EW" of a "$GPGGA" line.
@@ -232,6 +242,27 @@ TEST_F(VantorTest, SilencePastDataTimeoutRaisesTheErrorUntilALineComes)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
+// Silence is the device's, not the loop's: a line every 1.5 s while the loop
+// is held up (its server away) for longer than DataTimeout, so that the reader
+// drops what waited as too old, raises no error.
+TEST_F(VantorTest, LinesDroppedWhileTheLoopWasHeldUpAreNotSilence)
+{
+    BridgeSettings settings;
+    settings.dataTimeout = 3;
+    Configure(settings);
+    Feed(kWorkedExample);
+    for (int line = 0; line < 3; ++line) // the loop held up for 4.5 s
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ASSERT_EQ(pty.write(kWorkedExample, std::chrono::seconds(5)),
+                  PseudoTerminal::WriteResult::Written);
+    }
+    EXPECT_TRUE(app->Iterate()); // drops the lines that waited, then waits a second
+    EXPECT_EQ(app->AppError(), "");
+    Feed(kWorkedExample);
+    EXPECT_EQ(app->AppError(), "");
+}
+
 TEST_F(VantorTest, LostDeviceWithReopenDeviceKeepsTheLoopAndRaisesTheError)
 {
     Configure(With(&BridgeSettings::reopenDevice));
@@ -249,9 +280,10 @@ TEST(VantorDeviceTest, MissingDeviceThrowsUnlessReopenDeviceWaitsForIt)
 {
     BridgeSettings settings;
     settings.serialPort = "/dev/no-such-receiver";
-    EXPECT_THROW(CSimulator app(settings), boost::system::system_error);
+    EXPECT_THROW(CSimulator app(VantorProgram(), GgaFormat(), settings),
+                 boost::system::system_error);
     settings.reopenDevice = true;
-    bridgetest::Recording<CSimulator> app(settings);
+    bridgetest::Recording app(VantorProgram(), GgaFormat(), settings);
     EXPECT_EQ(app.AppError(),
               "cannot open serial device /dev/no-such-receiver: No such file or directory");
 }
@@ -260,7 +292,7 @@ TEST_F(VantorTest, SecondBridgeOnTheSameDeviceIsToldItIsInUse)
 {
     try
     {
-        CSimulator second(pty.farEndPath());
+        CSimulator second(VantorProgram(), GgaFormat(), DefaultSettingsFor(pty.farEndPath()));
         FAIL() << "the second bridge opened the device";
     }
     catch (const boost::system::system_error& e)
@@ -304,6 +336,29 @@ TEST(VantorCommandLineTest, DeviceVariableNamesAnotherDeviceUnlessEmpty)
     EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE"), "/dev/ttyS3");
     EXPECT_EQ(SerialDeviceFromEnvironment("VANTOR_DEVICE", "/dev/gps"), "/dev/ttyS3");
     ::unsetenv("VANTOR_DEVICE");
+}
+
+// The stop signals are blocked before anything else is done, so that one
+// that comes while the settings are read waits for the watcher instead of
+// killing the program (status -15 instead of 0): even --version leaves them
+// blocked.
+TEST(VantorProgramTest, StopSignalsAreBlockedFirstThing)
+{
+    std::thread(
+        []
+        {
+            char name[] = "Vantor";
+            char version[] = "--version";
+            char* argv[] = {name, version, nullptr};
+            testing::internal::CaptureStdout();
+            EXPECT_EQ(RunBridgeProgram(2, argv, VantorProgram(), GgaFormat()), 0);
+            testing::internal::GetCapturedStdout();
+            sigset_t blocked;
+            pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
+            for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+                EXPECT_EQ(sigismember(&blocked, signal), 1) << signal;
+        })
+        .join();
 }
 
 TEST(VantorProgramTest, DeviceThatCannotBeOpenedEndsWithOneLineAndStatusOne)

@@ -262,7 +262,8 @@ TEST_F(SettingsTest, UnusableBaudRateEndsWithStatusTwoBeforeOpening)
 }
 
 // A bridge that cannot start (the mission file gives an empty server host)
-// says so and ends with status 1, not with the 0 of a clean stop.
+// says so on its last line and ends with status 1, not with the 0 of a
+// clean stop.
 TEST_F(SettingsTest, BridgeThatCannotStartEndsWithStatusOne)
 {
     ReplayFeed feed(dir);
@@ -273,7 +274,7 @@ TEST_F(SettingsTest, BridgeThatCannotStartEndsWithStatusOne)
     EXPECT_EQ(vantor.WaitExit(), 1);
     EXPECT_THAT(vantor.Stderr(), testing::HasSubstr("MOOS Server host not specified"));
     EXPECT_THAT(vantor.Stderr(),
-                testing::HasSubstr("Vantor: did not start; the lines above say why\n"));
+                testing::EndsWith("\nVantor: did not start; the lines above say why\n"));
 }
 
 // A receiver that goes quiet: the status records go on and carry the

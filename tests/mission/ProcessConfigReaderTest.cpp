@@ -205,3 +205,20 @@ TEST_F(ProcessConfigTest, MissingMissionFileAnswersFalseQuietly)
     std::string sTrace = TraceOf([&] { EXPECT_EQ(Param("a"), "<absent>"); });
     EXPECT_EQ(sTrace, "");
 }
+
+// Every name asked for is remembered, upper-cased, found or not, through
+// every form of lookup: what tells a misspelt key from one somebody reads.
+TEST_F(ProcessConfigTest, NamesAskedForAreRememberedFoundOrNot)
+{
+    ASSERT_TRUE(OpenBlock("AppTick = 4\nRate = 2\n"));
+    double dfValue = 0.0;
+    bool bValue = false;
+    std::string sValue;
+    m_Reader.GetConfigurationParam("apptick", dfValue);
+    m_Reader.GetConfigurationParam("Absent", bValue);
+    m_Reader.GetConfigurationParam("Compass", "Heading", sValue);
+    m_Reader.GetValue("ServerPort", sValue);
+    m_Reader.GetValue("MOOSTimeWarp", dfValue);
+    EXPECT_THAT(m_Reader.KeysAskedFor(),
+                ElementsAre("ABSENT", "APPTICK", "HEADING", "MOOSTIMEWARP", "SERVERPORT"));
+}

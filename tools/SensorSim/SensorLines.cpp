@@ -110,9 +110,23 @@ std::vector<std::string> GpsReceiver::NextBurst(double elapsed,
     return sentences;
 }
 
+namespace
+{
+long long HeadingInTenths(double elapsed)
+{
+    return std::llround((320.5 + 0.5 * elapsed) * 10.0) % 3600;
+}
+} // namespace
+
+std::string CompassSensor::NextHeadingLine(double elapsed) const
+{
+    const long long tenthsOfDegree = HeadingInTenths(elapsed);
+    return WithChecksum(Format("HEHDT,%lld.%lld,T", tenthsOfDegree / 10, tenthsOfDegree % 10));
+}
+
 std::string CompassSensor::NextLine(double elapsed) const
 {
-    const long long tenthsOfDegree = std::llround((320.5 + 0.5 * elapsed) * 10.0) % 3600;
+    const long long tenthsOfDegree = HeadingInTenths(elapsed);
     const double swing = swinging ? 12.5 : 1.0;
     const double pitch = Tenths(2.0 * swing * std::sin(2.0 * kPi * elapsed / 20.0));
     const double roll = Tenths(-3.0 * swing * std::sin(2.0 * kPi * elapsed / 15.0));

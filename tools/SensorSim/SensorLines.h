@@ -6,8 +6,10 @@
 // fields), as after a cold start. CompassSensor makes "$C<heading>P<pitch>
 // R<roll>T<temp>*<checksum>" lines, the heading turning at 0.5 degrees per
 // second; with attitude, pitch and roll swing wide and the temperature drifts
-// across freezing, as on a boat in a seaway in cold water. ReadTextLine splits a capture file into
-// lines whatever its line endings (CR LF, LF or CR).
+// across freezing, as on a boat in a seaway in cold water. NextHeadingLine
+// gives the heading as "$HEHDT" sentences of a GNSS heading receiver.
+// ReadTextLine splits a capture file into lines whatever its line endings
+// (CR LF, LF or CR).
 //
 // All of it is plain computation; one thread at a time per object.
 #ifndef SENSORSIM_SENSORLINES_H
@@ -52,6 +54,8 @@ public:
 
     // One line, at elapsed seconds since the start.
     std::string NextLine(double elapsed) const;
+    // The same heading as a GNSS heading receiver's "$HEHDT,<heading>,T*hh".
+    std::string NextHeadingLine(double elapsed) const;
 
 private:
     bool swinging;

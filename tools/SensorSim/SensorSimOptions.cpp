@@ -46,7 +46,7 @@ bool SetMode(SensorSimOptions& options, SensorSimOptions::Mode mode, std::string
 {
     if (options.mode != SensorSimOptions::Mode::None)
     {
-        error = "give only one of --gps, --compass and --replay";
+        error = "give only one of --gps, --compass, --heading and --replay";
         return false;
     }
     options.mode = mode;
@@ -121,6 +121,8 @@ bool TakeFlag(const std::string& name, SensorSimOptions& options, std::string& e
         return SetMode(options, SensorSimOptions::Mode::Gps, error);
     if (name == "--compass")
         return SetMode(options, SensorSimOptions::Mode::Compass, error);
+    if (name == "--heading")
+        return SetMode(options, SensorSimOptions::Mode::Heading, error);
     if (name == "--fast")
         options.fast = true;
     else if (name == "--hold")
@@ -161,7 +163,7 @@ bool ParseSensorSimOptions(const std::vector<std::string>& args, SensorSimOption
     if (options.help)
         return true;
     if (options.mode == SensorSimOptions::Mode::None)
-        error = "give one of --gps, --compass and --replay FILE";
+        error = "give one of --gps, --compass, --heading and --replay FILE";
     else if (options.talker != "GP" && options.mode != SensorSimOptions::Mode::Gps)
         error = "--talker applies to --gps only";
     else if (options.attitude && options.mode != SensorSimOptions::Mode::Compass)
@@ -175,7 +177,7 @@ bool ParseSensorSimOptions(const std::vector<std::string>& args, SensorSimOption
 
 std::string SensorSimUsage()
 {
-    return "Usage: SensorSim (--gps | --compass | --replay FILE) [options]\n"
+    return "Usage: SensorSim (--gps | --compass | --heading | --replay FILE) [options]\n"
            "\n"
            "Opens a pseudo-terminal, prints the device path of its far end on the first\n"
            "line of standard output, and writes sensor lines ending in CR LF to it until\n"
@@ -190,6 +192,8 @@ std::string SensorSimUsage()
            "                     second\n"
            "  --attitude         with --compass: pitch (+-25) and roll (+-37.5) swing wide\n"
            "                     and the temperature drifts between -2 and 10\n"
+           "  --heading          a GNSS heading receiver: \"$HEHDT,<heading>,T*<checksum>\"\n"
+           "                     ten times a second, the heading turning as --compass's\n"
            "  --replay FILE      the lines of a capture file, paced like the serial line;\n"
            "                     a bridge's recording at its recorded arrival times\n"
            "\n"

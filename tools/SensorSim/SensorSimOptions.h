@@ -12,6 +12,7 @@ struct SensorSimOptions
         None,
         Gps,
         Compass,
+        Heading,
         Replay
     };
 

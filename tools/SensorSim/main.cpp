@@ -1,6 +1,6 @@
-// SensorSim: a GPS receiver or a compass on a pseudo-terminal, for running
-// the bridge programs without the hardware. See SensorSimUsage for the
-// command line.
+// SensorSim: a GPS receiver, a compass or a GNSS heading receiver on a
+// pseudo-terminal, for running the bridge programs without the hardware. See
+// SensorSimUsage for the command line.
 #include "PseudoTerminal.h"
 #include "Recording.h"
 #include "SensorLines.h"
@@ -240,13 +240,19 @@ private:
     long bursts = 0;
 };
 
+// One line every period of the compass: its own lines, or with heading its
+// heading as HDT sentences.
 class CompassSource : public LineSource
 {
 public:
-    CompassSource(double rate, bool attitude) : compass(attitude), period(1.0 / rate) {}
+    CompassSource(double rate, bool attitude, bool heading)
+        : compass(attitude), period(1.0 / rate), hdt(heading)
+    {
+    }
     bool Next(std::vector<std::string>& lines, Clock::duration& interval) override
     {
-        lines = {compass.NextLine(count++ * period)};
+        const double elapsed = count++ * period;
+        lines = {hdt ? compass.NextHeadingLine(elapsed) : compass.NextLine(elapsed)};
         interval = Seconds(period);
         return true;
     }
@@ -254,6 +260,7 @@ public:
 private:
     CompassSensor compass;
     double period;
+    bool hdt;
     long count = 0;
 };
 
@@ -333,8 +340,10 @@ std::unique_ptr<LineSource> MakeSource(const SensorSimOptions& options)
         return std::make_unique<GpsSource>(options.noFix, options.talker,
                                            options.rate > 0 ? options.rate : 1.0);
     case SensorSimOptions::Mode::Compass:
+    case SensorSimOptions::Mode::Heading:
         return std::make_unique<CompassSource>(options.rate > 0 ? options.rate : 10.0,
-                                               options.attitude);
+                                               options.attitude,
+                                               options.mode == SensorSimOptions::Mode::Heading);
     default:
         if (IsRecordingFile(options.replayFile))
             return std::make_unique<RecordingSource>(options.replayFile, options.rate);

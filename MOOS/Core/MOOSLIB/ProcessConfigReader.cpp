@@ -74,9 +74,23 @@ bool CProcessConfigReader::IsGathered(std::string const& sLine)
     return sName.empty() || !sValue.empty() || sLine.find_first_of("[]") != std::string::npos;
 }
 
+void CProcessConfigReader::NoteAskedFor(std::string sName)
+{
+    MOOSToUpper(sName);
+    std::lock_guard<std::mutex> Guard(m_AskedLock);
+    m_AskedFor.insert(std::move(sName));
+}
+
+std::set<std::string> CProcessConfigReader::KeysAskedFor() const
+{
+    std::lock_guard<std::mutex> Guard(m_AskedLock);
+    return m_AskedFor;
+}
+
 bool CProcessConfigReader::GetConfigurationParam(std::string sAppName, std::string sParam,
                                                  std::string& sValue)
 {
+    NoteAskedFor(sParam);
     std::list<std::string> Params;
     if (!GetConfiguration(sAppName, Params))
         return false;

@@ -29,10 +29,17 @@
 // Every lookup leaves its destination untouched when it answers false. The
 // forms without a process-name argument use this reader's process name and
 // answer false, with a trace, while it is not set.
+//
+// The reader remembers the name of every parameter it was asked for, found
+// or not, through a block lookup or a whole-file GetValue, so that a program
+// can tell which keys of its block nobody reads (KeysAskedFor) without
+// keeping a list of other readers' keys.
 #ifndef MOOSLIB_PROCESSCONFIGREADER_H
 #define MOOSLIB_PROCESSCONFIGREADER_H
 
 #include <list>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,6 +88,16 @@ public:
     bool GetConfigurationParam(std::string sAppName, std::string sParam, bool& bValue);
     bool GetConfigurationParam(std::string sParam, bool& bValue);
 
+    // The whole-file lookups of CMOOSFileReader, noting the name asked for.
+    template <typename T> bool GetValue(std::string sName, T& Result)
+    {
+        NoteAskedFor(sName);
+        return CMOOSFileReader::GetValue(sName, Result);
+    }
+
+    // The upper-case names of every parameter asked for so far.
+    std::set<std::string> KeysAskedFor() const;
+
     // A matrix value such as [2x3]{1,2,3,4,5,6} of this process's block, with
     // its row and column counts.
     bool GetConfigurationParam(std::string sParam, std::vector<double>& Vec, int& nRows,
@@ -93,7 +110,12 @@ private:
     static bool IsGathered(std::string const& sLine);
     static void SplitBlockLine(std::string sLine, std::string& sName, std::string& sValue);
 
+    void NoteAskedFor(std::string sName);
+
     std::string m_sAppName;
+    // Guards m_AskedFor: lookups may run on several threads.
+    mutable std::mutex m_AskedLock;
+    std::set<std::string> m_AskedFor;
 };
 
 #endif // MOOSLIB_PROCESSCONFIGREADER_H

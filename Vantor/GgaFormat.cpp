@@ -1,7 +1,6 @@
-#include "Simulator.h"
+#include "GgaFormat.h"
 
 #include <cctype>
-#include <iostream>
 
 namespace
 {
@@ -73,70 +72,41 @@ bool ParseGpgga(const std::string& line, GgaPosition& position)
     return true;
 }
 
-CSimulator::CSimulator(const std::string& device) : CSimulator(DefaultSettingsFor(device)) {}
-
-CSimulator::CSimulator(const BridgeSettings& settings)
-    : SerialBridge("Vantor", settings, serial),
-      serial(settings.serialPort, settings.baudRate, SerialDeferredOpen{})
+namespace
 {
-    RequireDevice();
+// In the order they are published.
+SentenceValues PositionValues(const GgaPosition& position)
+{
+    return {TextValue("Latitude", position.latitude), TextValue("Longitude", position.longitude),
+            TextValue("Indic_EW", position.indic_EW), TextValue("Indic_NS", position.indic_NS)};
 }
 
-bool CSimulator::OnNewMail(MOOSMSG_LIST&)
+std::optional<SentenceValues> GgaValues(const SentenceLine& line, const BridgeSettings& settings,
+                                        const ValueTable&)
 {
-    return true;
+    if (settings.requireFix && !GgaHasFix(line.text))
+        return std::nullopt;
+    return PositionValues(GgaFields(line.text));
 }
 
-bool CSimulator::OnConnectToServer()
+std::string EchoPosition(const std::string&, const ValueTable& held)
 {
-    return true;
+    std::string echo;
+    for (const char* name : {"Latitude", "Longitude", "Indic_EW", "Indic_NS"})
+        echo += held.Text(name) + '\n';
+    return echo;
 }
+} // namespace
 
-bool CSimulator::OnStartUp()
+SentenceFormat GgaFormat()
 {
-    return true;
-}
-
-bool CSimulator::Iterate()
-{
-    ServeLine();
-    return true;
-}
-
-bool CSimulator::IsOwnSentence(const std::string& line) const
-{
-    return IsGgaSentence(line, Settings().acceptAnyTalker);
-}
-
-bool CSimulator::IsUsable(const std::string& line) const
-{
-    return !Settings().requireFix || GgaHasFix(line);
-}
-
-void CSimulator::TakeValues(const std::string& line)
-{
-    const GgaPosition position = GgaFields(line);
-    latitude = position.latitude;
-    indic_NS = position.indic_NS;
-    longitude = position.longitude;
-    indic_EW = position.indic_EW;
-}
-
-void CSimulator::PublishValues()
-{
-    Publish("Latitude", latitude);
-    Publish("Longitude", longitude);
-    Publish("Indic_EW", indic_EW);
-    Publish("Indic_NS", indic_NS);
-}
-
-void CSimulator::EchoReading(const std::string&)
-{
-    std::cout << latitude << '\n'
-              << longitude << '\n'
-              << indic_EW << '\n'
-              << indic_NS << '\n'
-              << std::flush;
+    SentenceFormat format;
+    format.isOwn = [](const std::string& line, const BridgeSettings& settings)
+    { return IsGgaSentence(line, settings.acceptAnyTalker); };
+    format.valuesOf = GgaValues;
+    format.echo = EchoPosition;
+    format.initial = PositionValues({});
+    return format;
 }
 
 BridgeProgram VantorProgram()

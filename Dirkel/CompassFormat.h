@@ -1,0 +1,33 @@
+// The sentence format of the compass bridge, Dirkel.
+//
+// A compass line, one beginning with "$C", gives the text between its "$C"
+// and its first "P" (the heading) as the string variable "CompassData", as
+// the compass sent it; before the first one it is empty. Every line is
+// echoed followed by "poslano". The bridge subscribes to "GetCompassData"
+// at start-up and on every connection, and ignores the mail that brings.
+//
+// Checksums (VerifyChecksum), publishing, echo, time-outs and the device are
+// the bridge application's (CSimulator).
+//
+// Pure functions; safe from any thread.
+#ifndef DIRKEL_COMPASSFORMAT_H
+#define DIRKEL_COMPASSFORMAT_H
+
+#include "BridgeSettings.h"
+#include "SentenceFormat.h"
+
+#include <string>
+
+// Takes the compass text of line when it begins with "$C": the characters
+// after "$C" up to the first "P", or to the end of the line (line end
+// included) when there is no "P". False, leaving compassData alone, for any
+// other line.
+bool ParseCompassLine(const std::string& line, std::string& compassData);
+
+// The table the bridge application is built from.
+SentenceFormat CompassFormat();
+
+// What the shared main needs to know of this program.
+BridgeProgram DirkelProgram();
+
+#endif
