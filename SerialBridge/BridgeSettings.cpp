@@ -129,6 +129,7 @@ std::vector<std::string> BridgeKeys(const BridgeProgram& program)
         keys.push_back("AcceptAnyTalker");
         keys.push_back("RequireFix");
     }
+    keys.insert(keys.end(), program.formatKeys.begin(), program.formatKeys.end());
     return keys;
 }
 
@@ -151,6 +152,11 @@ SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::strin
             read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
         ReadFlags(reader, program, read.settings);
         read.keysRead = reader.KeysAskedFor();
+        for (std::string key : program.formatKeys)
+        {
+            MOOSToUpper(key);
+            read.keysRead.insert(key);
+        }
         CheckBlock(reader, missionFile, processName, program, read.warnings);
     }
     InhibitMOOSTraceInThisThread(false);
@@ -203,7 +209,8 @@ std::string UsageText(const BridgeProgram& program)
             "  DataTimeout = 0             seconds of silence (up to 86400) that raise the\n"
             "                              application error (0: off)\n"
             "  ReopenDevice = false        true: wait for a missing, busy or lost device\n"
-            "  Echo = true                 false: no echo of each reading on standard output\n"
+            "  Echo = true                 false: no echo of each reading on standard output\n" +
+            program.formatUsage +
             "\n"
             "SIGTERM, SIGINT and SIGHUP stop it after delivering what it has read.\n"
             "Exit status: 0 when stopped by a signal; 1 when the device cannot be opened,\n"

@@ -34,6 +34,11 @@ struct BridgeProgram
     std::string deviceVariable; // the environment variable that names the device
     std::string reads;          // what it reads, for the usage text
     bool readsGga = false;      // takes the GPS keys AcceptAnyTalker and RequireFix
+    // Keys of the block that the program reads itself, for its sentence
+    // format: never warned about as unread, and listed with BridgeKeys.
+    std::vector<std::string> formatKeys;
+    // Their lines of the usage text, "  Key = default   meaning\n" each.
+    std::string formatUsage;
 };
 
 struct BridgeSettings
