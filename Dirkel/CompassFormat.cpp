@@ -122,9 +122,8 @@ SentenceFormat CompassFormat(const CompassSettings& compass)
     SentenceFormat format;
     format.isOwn = [](const std::string& line, const BridgeSettings&)
     { return line.compare(0, 2, "$C") == 0; };
-    format.valuesOf =
-        [compass, names = NumberNames(compass)](const SentenceLine& line, const BridgeSettings&,
-                                                const ValueTable& held)
+    format.valuesOf = [compass, names = NumberNames(compass)](
+                          const SentenceLine& line, const BridgeSettings&, const ValueTable& held)
     {
         SentenceValue text = TextValue(kText, "");
         ParseCompassLine(line.text, text.text);
@@ -146,6 +145,6 @@ SentenceFormat CompassFormat(const CompassSettings& compass)
 
 BridgeProgram DirkelProgram()
 {
-    return {"Dirkel",     "Compass",     "DIRKEL_DEVICE", "the heading lines of a digital compass",
-            false,        CompassKeys(), CompassUsage()};
+    return {"Dirkel", "Compass",     "DIRKEL_DEVICE", "the heading lines of a digital compass",
+            false,    CompassKeys(), CompassUsage()};
 }

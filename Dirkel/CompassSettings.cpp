@@ -1,21 +1,16 @@
 #include "CompassSettings.h"
 
+#include "BridgeSettings.h"
+
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 #include "MOOSLIB/ProcessConfigReader.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
 
 namespace
 {
-std::string KeyValueError(const std::string& key, const std::string& value,
-                          const std::string& wanted)
-{
-    return key + " = " + value + " cannot be used: " + wanted;
-}
-
 // A decimal number of degrees within [-limit, limit], read the same
 // whatever the C locale.
 std::optional<double> Degrees(const std::string& text, double limit)
@@ -37,7 +32,7 @@ std::string ReadDegrees(CProcessConfigReader& reader, const std::string& key, do
     degrees = Degrees(text, limit);
     if (degrees)
         return "";
-    return KeyValueError(key, text,
+    return UnusableValue(key, text,
                          "give degrees from " + MOOSFormat("%g to %g", -limit, limit) +
                              " as a decimal number, e.g. -2.5");
 }
@@ -49,10 +44,11 @@ std::string ReadPrefix(CProcessConfigReader& reader, std::string& prefix)
     std::string text;
     if (!reader.GetConfigurationParam("VariablePrefix", text))
         return "";
-    const bool usable = !text.empty() && std::none_of(text.begin(), text.end(), [](char c)
-                                                      { return c <= ' ' || c == '=' || c == 127; });
+    const bool usable =
+        !text.empty() && std::none_of(text.begin(), text.end(),
+                                      [](char c) { return c <= ' ' || c == '=' || c == 127; });
     if (!usable)
-        return KeyValueError("VariablePrefix", text,
+        return UnusableValue("VariablePrefix", text,
                              "give a name without blanks or \"=\", e.g. COMPASS_AFT");
     prefix = text;
     return "";
@@ -78,24 +74,16 @@ CompassSettingsRead ReadCompassSettings(const std::string& missionFile,
                                         const std::string& processName)
 {
     CompassSettingsRead read;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(missionFile, ec))
-        return read;
-    InhibitMOOSTraceInThisThread(true);
-    CProcessConfigReader reader;
-    if (reader.SetFile(missionFile))
-    {
-        reader.SetAppName(processName);
-        read.error = ReadKeys(reader, read.settings);
-    }
-    InhibitMOOSTraceInThisThread(false);
+    ReadBlockSilently(missionFile, processName,
+                      [&read](CProcessConfigReader& reader)
+                      { read.error = ReadKeys(reader, read.settings); });
     return read;
 }
 
 std::vector<std::string> CompassKeys()
 {
-    return {"Numeric",           "VariablePrefix", "HeadingOffset", "MagneticDeclination",
-            "PublishText",       "AnswerRequests"};
+    return {"Numeric",     "VariablePrefix", "HeadingOffset", "MagneticDeclination",
+            "PublishText", "AnswerRequests"};
 }
 
 std::string CompassUsage()
@@ -103,8 +91,8 @@ std::string CompassUsage()
     return "  Numeric = false             true: heading, pitch, roll and temperature as\n"
            "                              numbers, COMPASS_HEADING, ...\n"
            "  VariablePrefix = COMPASS    the first part of the numbers' names\n"
-           "  HeadingOffset = 0           degrees added to every heading (compass mounted\n"
-           "                              off the vehicle's axis), -360 to 360\n"
+           "  HeadingOffset = 0           degrees added to every heading, -360 to 360 (-90:\n"
+           "                              compass pointing 90 degrees to starboard)\n"
            "  MagneticDeclination         degrees, east positive: also publish\n"
            "                              COMPASS_HEADING_TRUE\n"
            "  PublishText = true          false: no CompassData\n"

@@ -7,8 +7,9 @@
 //    <VariablePrefix>_HEADING, _PITCH, _ROLL and _TEMPERATURE;
 //  - VariablePrefix (default COMPASS) names them, so two compasses can run
 //    side by side;
-//  - HeadingOffset (degrees, default 0): the angle from the vehicle's axis
-//    to the compass's, added to every heading published;
+//  - HeadingOffset (degrees, default 0): added to every heading published,
+//    for a compass not mounted along the vehicle's axis (-90 for one
+//    pointing 90 degrees to starboard);
 //  - MagneticDeclination (degrees, east positive): when set, the true
 //    heading is published as well, <VariablePrefix>_HEADING_TRUE;
 //  - PublishText = false leaves "CompassData" out;

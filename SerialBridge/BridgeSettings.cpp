@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <set>
 
@@ -21,12 +22,6 @@ bool IsDigits(const std::string& text)
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-std::string KeyValueError(const std::string& key, const std::string& value,
-                          const std::string& wanted)
-{
-    return key + " = " + value + " cannot be used: " + wanted;
-}
-
 std::string ReadBaudRate(CProcessConfigReader& reader, unsigned int& rate)
 {
     std::string text;
@@ -34,7 +29,7 @@ std::string ReadBaudRate(CProcessConfigReader& reader, unsigned int& rate)
         return "";
     const bool digits = IsDigits(text) && text.size() < 10;
     if (!digits || !IsStandardBaudRate(std::strtoul(text.c_str(), nullptr, 10)))
-        return KeyValueError("BaudRate", text,
+        return UnusableValue("BaudRate", text,
                              "give a standard rate: 1200, 2400, 4800, 9600, 19200, 38400, "
                              "57600, 115200, 230400, 460800 or 921600");
     rate = static_cast<unsigned int>(std::strtoul(text.c_str(), nullptr, 10));
@@ -50,7 +45,7 @@ std::string ReadDataTimeout(CProcessConfigReader& reader, double& seconds)
     const double value = std::strtod(text.c_str(), &end);
     if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
         value > kLongestDataTimeout)
-        return KeyValueError("DataTimeout", text, "give seconds from 0 (off) to 86400");
+        return UnusableValue("DataTimeout", text, "give seconds from 0 (off) to 86400");
     seconds = value;
     return "";
 }
@@ -79,6 +74,22 @@ void CheckBlock(CProcessConfigReader& reader, const std::string& missionFile,
         warnings.push_back(program.name + ": warning: " + missionFile +
                            " has no complete block \"ProcessConfig = " + processName +
                            "\"; running on the defaults");
+}
+
+void ReadBlock(CProcessConfigReader& reader, const std::string& missionFile,
+               const std::string& processName, const BridgeProgram& program, SettingsRead& read)
+{
+    read.error = ReadBaudRate(reader, read.settings.baudRate);
+    if (read.error.empty())
+        read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
+    ReadFlags(reader, program, read.settings);
+    read.keysRead = reader.KeysAskedFor();
+    for (std::string key : program.formatKeys)
+    {
+        MOOSToUpper(key);
+        read.keysRead.insert(key);
+    }
+    CheckBlock(reader, missionFile, processName, program, read.warnings);
 }
 
 std::string Seconds(double seconds)
@@ -133,13 +144,18 @@ std::vector<std::string> BridgeKeys(const BridgeProgram& program)
     return keys;
 }
 
-SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::string& processName,
-                                const BridgeProgram& program)
+std::string UnusableValue(const std::string& key, const std::string& value,
+                          const std::string& wanted)
 {
-    SettingsRead read;
+    return key + " = " + value + " cannot be used: " + wanted;
+}
+
+void ReadBlockSilently(const std::string& missionFile, const std::string& processName,
+                       const std::function<void(CProcessConfigReader&)>& read)
+{
     std::error_code ec;
     if (!std::filesystem::is_regular_file(missionFile, ec))
-        return read;
+        return;
     // The framework reads the file again in Run and says there what it
     // thinks of it; this read stays silent.
     InhibitMOOSTraceInThisThread(true);
@@ -147,19 +163,18 @@ SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::strin
     if (reader.SetFile(missionFile))
     {
         reader.SetAppName(processName);
-        read.error = ReadBaudRate(reader, read.settings.baudRate);
-        if (read.error.empty())
-            read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
-        ReadFlags(reader, program, read.settings);
-        read.keysRead = reader.KeysAskedFor();
-        for (std::string key : program.formatKeys)
-        {
-            MOOSToUpper(key);
-            read.keysRead.insert(key);
-        }
-        CheckBlock(reader, missionFile, processName, program, read.warnings);
+        read(reader);
     }
     InhibitMOOSTraceInThisThread(false);
+}
+
+SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::string& processName,
+                                const BridgeProgram& program)
+{
+    SettingsRead read;
+    ReadBlockSilently(missionFile, processName,
+                      [&](CProcessConfigReader& reader)
+                      { ReadBlock(reader, missionFile, processName, program, read); });
     return read;
 }
 

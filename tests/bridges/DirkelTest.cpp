@@ -267,6 +267,10 @@ TEST_F(CompassNumbersTest, OffsetAndDeclinationTurnEveryHeadingPublished)
         {-0.2, -0.5, "$C0.1P0R0\r\n", {{"AFT_HEADING", "359.9"}, {"AFT_HEADING_TRUE", "359.4"}}},
         {0.0, 0.0, "$C0.1P0R0\r\n", {{"AFT_HEADING", "0.1"}, {"AFT_HEADING_TRUE", "0.1"}}},
         {-90.0, 12.5, "$C80.0T3\r\n", {{"AFT_HEADING", "350"}, {"AFT_HEADING_TRUE", "2.5"}}},
+        {-90.0,
+         -2.5,
+         "$C320.5P0.2R-18.3T19.0*3C\r\n",
+         {{"AFT_HEADING", "230.5"}, {"AFT_HEADING_TRUE", "228"}}},
     };
     for (const auto& c : cases)
     {

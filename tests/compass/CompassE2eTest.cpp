@@ -25,14 +25,6 @@ std::string AsLogged(double value)
     return text;
 }
 
-std::vector<std::string> Values(const std::vector<LoggedNotification>& entries)
-{
-    std::vector<std::string> values;
-    for (const LoggedNotification& entry : entries)
-        values.push_back(entry.value);
-    return values;
-}
-
 class CompassE2eTest : public ::testing::Test
 {
 protected:
@@ -48,7 +40,10 @@ protected:
 
     std::vector<std::string> Logged(const std::string& key) const
     {
-        return Values(server.Log().From("Compass", key));
+        std::vector<std::string> values;
+        for (const LoggedNotification& entry : server.Log().From("Compass", key))
+            values.push_back(entry.value);
+        return values;
     }
 
     // Mail on GetCompassData from a client of its own name.
