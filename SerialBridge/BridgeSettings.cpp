@@ -230,6 +230,6 @@ std::string UsageText(const BridgeProgram& program)
             "SIGTERM, SIGINT and SIGHUP stop it after delivering what it has read.\n"
             "Exit status: 0 when stopped by a signal; 1 when the device cannot be opened,\n"
             "is in use or is lost (without ReopenDevice), or the bridge cannot start (an\n"
-            "empty ServerHost); 2 for a setting that cannot be used (BaudRate, DataTimeout...).\n";
+            "empty ServerHost); 2 for a setting that cannot be used.\n";
     return text;
 }
