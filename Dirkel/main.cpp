@@ -1,4 +1,5 @@
-// Dirkel: publishes the heading text of a digital compass to the MOOS server.
+// Dirkel: publishes the heading text of a digital compass to the MOOS server,
+// and on request its numbers (CompassSettings).
 //
 //   Dirkel [MissionFile [ProcessName]]
 //   Dirkel --help | -h | --version
@@ -10,7 +11,17 @@
 #include "BridgeMain.h"
 #include "CompassFormat.h"
 
+#include <iostream>
+
 int main(int argc, char* argv[])
 {
-    return RunBridgeProgram(argc, argv, DirkelProgram(), CompassFormat());
+    const BridgeProgram program = DirkelProgram();
+    const CommandLine picked = ParseCommandLine(argc, argv, program.defaultProcess);
+    const CompassSettingsRead compass = ReadCompassSettings(picked.missionFile, picked.moosName);
+    if (!compass.error.empty())
+    {
+        std::cerr << program.name << ": " << compass.error << std::endl;
+        return 2;
+    }
+    return RunBridgeProgram(argc, argv, program, CompassFormat(compass.settings));
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <set>
 
@@ -21,12 +22,6 @@ bool IsDigits(const std::string& text)
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-std::string KeyValueError(const std::string& key, const std::string& value,
-                          const std::string& wanted)
-{
-    return key + " = " + value + " cannot be used: " + wanted;
-}
-
 std::string ReadBaudRate(CProcessConfigReader& reader, unsigned int& rate)
 {
     std::string text;
@@ -34,7 +29,7 @@ std::string ReadBaudRate(CProcessConfigReader& reader, unsigned int& rate)
         return "";
     const bool digits = IsDigits(text) && text.size() < 10;
     if (!digits || !IsStandardBaudRate(std::strtoul(text.c_str(), nullptr, 10)))
-        return KeyValueError("BaudRate", text,
+        return UnusableValue("BaudRate", text,
                              "give a standard rate: 1200, 2400, 4800, 9600, 19200, 38400, "
                              "57600, 115200, 230400, 460800 or 921600");
     rate = static_cast<unsigned int>(std::strtoul(text.c_str(), nullptr, 10));
@@ -50,7 +45,7 @@ std::string ReadDataTimeout(CProcessConfigReader& reader, double& seconds)
     const double value = std::strtod(text.c_str(), &end);
     if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
         value > kLongestDataTimeout)
-        return KeyValueError("DataTimeout", text, "give seconds from 0 (off) to 86400");
+        return UnusableValue("DataTimeout", text, "give seconds from 0 (off) to 86400");
     seconds = value;
     return "";
 }
@@ -79,6 +74,22 @@ void CheckBlock(CProcessConfigReader& reader, const std::string& missionFile,
         warnings.push_back(program.name + ": warning: " + missionFile +
                            " has no complete block \"ProcessConfig = " + processName +
                            "\"; running on the defaults");
+}
+
+void ReadBlock(CProcessConfigReader& reader, const std::string& missionFile,
+               const std::string& processName, const BridgeProgram& program, SettingsRead& read)
+{
+    read.error = ReadBaudRate(reader, read.settings.baudRate);
+    if (read.error.empty())
+        read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
+    ReadFlags(reader, program, read.settings);
+    read.keysRead = reader.KeysAskedFor();
+    for (std::string key : program.formatKeys)
+    {
+        MOOSToUpper(key);
+        read.keysRead.insert(key);
+    }
+    CheckBlock(reader, missionFile, processName, program, read.warnings);
 }
 
 std::string Seconds(double seconds)
@@ -129,16 +140,22 @@ std::vector<std::string> BridgeKeys(const BridgeProgram& program)
         keys.push_back("AcceptAnyTalker");
         keys.push_back("RequireFix");
     }
+    keys.insert(keys.end(), program.formatKeys.begin(), program.formatKeys.end());
     return keys;
 }
 
-SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::string& processName,
-                                const BridgeProgram& program)
+std::string UnusableValue(const std::string& key, const std::string& value,
+                          const std::string& wanted)
 {
-    SettingsRead read;
+    return key + " = " + value + " cannot be used: " + wanted;
+}
+
+void ReadBlockSilently(const std::string& missionFile, const std::string& processName,
+                       const std::function<void(CProcessConfigReader&)>& read)
+{
     std::error_code ec;
     if (!std::filesystem::is_regular_file(missionFile, ec))
-        return read;
+        return;
     // The framework reads the file again in Run and says there what it
     // thinks of it; this read stays silent.
     InhibitMOOSTraceInThisThread(true);
@@ -146,14 +163,18 @@ SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::strin
     if (reader.SetFile(missionFile))
     {
         reader.SetAppName(processName);
-        read.error = ReadBaudRate(reader, read.settings.baudRate);
-        if (read.error.empty())
-            read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
-        ReadFlags(reader, program, read.settings);
-        read.keysRead = reader.KeysAskedFor();
-        CheckBlock(reader, missionFile, processName, program, read.warnings);
+        read(reader);
     }
     InhibitMOOSTraceInThisThread(false);
+}
+
+SettingsRead ReadBridgeSettings(const std::string& missionFile, const std::string& processName,
+                                const BridgeProgram& program)
+{
+    SettingsRead read;
+    ReadBlockSilently(missionFile, processName,
+                      [&](CProcessConfigReader& reader)
+                      { ReadBlock(reader, missionFile, processName, program, read); });
     return read;
 }
 
@@ -203,11 +224,12 @@ std::string UsageText(const BridgeProgram& program)
             "  DataTimeout = 0             seconds of silence (up to 86400) that raise the\n"
             "                              application error (0: off)\n"
             "  ReopenDevice = false        true: wait for a missing, busy or lost device\n"
-            "  Echo = true                 false: no echo of each reading on standard output\n"
+            "  Echo = true                 false: no echo of each reading on standard output\n" +
+            program.formatUsage +
             "\n"
             "SIGTERM, SIGINT and SIGHUP stop it after delivering what it has read.\n"
             "Exit status: 0 when stopped by a signal; 1 when the device cannot be opened,\n"
             "is in use or is lost (without ReopenDevice), or the bridge cannot start (an\n"
-            "empty ServerHost); 2 for a BaudRate or DataTimeout that cannot be used.\n";
+            "empty ServerHost); 2 for a setting that cannot be used.\n";
     return text;
 }

@@ -20,6 +20,7 @@
 #ifndef SERIALBRIDGE_BRIDGESETTINGS_H
 #define SERIALBRIDGE_BRIDGESETTINGS_H
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ struct BridgeProgram
     std::string deviceVariable; // the environment variable that names the device
     std::string reads;          // what it reads, for the usage text
     bool readsGga = false;      // takes the GPS keys AcceptAnyTalker and RequireFix
+    // Keys of the block that the program reads itself, for its sentence
+    // format: never warned about as unread, and listed with BridgeKeys.
+    std::vector<std::string> formatKeys{};
+    // Their lines of the usage text, "  Key = default   meaning\n" each.
+    std::string formatUsage{};
 };
 
 struct BridgeSettings
@@ -67,6 +73,17 @@ struct SettingsRead
     // The upper-case names of the keys the read asked for.
     std::set<std::string> keysRead;
 };
+
+// The line that names a key whose value cannot be used, and what would do:
+// "<key> = <value> cannot be used: <wanted>".
+std::string UnusableValue(const std::string& key, const std::string& value,
+                          const std::string& wanted);
+
+// Calls read with a reader of the block of processName in missionFile,
+// its traces silenced (the framework reads the file again and says there
+// what it thinks of it); does nothing when the file cannot be read.
+void ReadBlockSilently(const std::string& missionFile, const std::string& processName,
+                       const std::function<void(CProcessConfigReader&)>& read);
 
 // Reads the block of processName in missionFile. A mission file that cannot
 // be read gives the defaults and no warning (the framework warns about it
