@@ -20,6 +20,7 @@
 #ifndef SERIALBRIDGE_BRIDGESETTINGS_H
 #define SERIALBRIDGE_BRIDGESETTINGS_H
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,7 +34,22 @@ struct BridgeProgram
     std::string defaultProcess; // the process name when none is given
     std::string deviceVariable; // the environment variable that names the device
     std::string reads;          // what it reads, for the usage text
-    bool readsGga = false;      // takes the GPS keys AcceptAnyTalker and RequireFix
+    bool readsGga = false;      // takes the GPS keys (AcceptAnyTalker, RequireFix, Numeric...)
+};
+
+// What a GPS bridge publishes besides the receiver's position text; every
+// key off by default, so that the four text variables are all it publishes.
+struct GpsSettings
+{
+    bool numeric = false;       // Numeric: <prefix>_LAT, _LON, ... as doubles
+    bool fixRecord = false;     // FixRecord: one <prefix>_FIX string per fix
+    bool publishText = true;    // PublishText: "Latitude", "Longitude", ...
+    bool stampReceiver = false; // StampTime = receiver: stamped with the time of fix
+    std::string variablePrefix = "GPS";
+    // The origin of <prefix>_X and _Y (LatOrigin, LongOrigin), in signed
+    // decimal degrees: both or neither.
+    std::optional<double> latOrigin;
+    std::optional<double> longOrigin;
 };
 
 struct BridgeSettings
@@ -49,6 +65,7 @@ struct BridgeSettings
     double dataTimeout = 0.0;
     bool reopenDevice = false;
     bool echo = true;
+    GpsSettings gps;
 };
 
 // The defaults, reading device.

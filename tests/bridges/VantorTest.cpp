@@ -242,6 +242,25 @@ TEST_F(VantorTest, SilencePastDataTimeoutRaisesTheErrorUntilALineComes)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
+// Lines keep coming but none with a usable fix: RequireFix with DataTimeout
+// says so until the next fix.
+TEST_F(VantorTest, NoUsableFixPastDataTimeoutRaisesTheErrorUntilAFix)
+{
+    BridgeSettings settings;
+    settings.requireFix = true;
+    settings.dataTimeout = 0.2;
+    Configure(settings);
+    ASSERT_TRUE(serialtest::WaitFor(
+        [&]
+        {
+            Feed(kNoFix);
+            return !app->AppError().empty();
+        }));
+    EXPECT_EQ(app->AppError(), "no fix for 0.2 s");
+    Feed(kWorkedExample);
+    EXPECT_EQ(app->AppError(), "");
+}
+
 // Silence is the device's, not the loop's: a line every 1.5 s while the loop
 // is held up (its server away) for longer than DataTimeout, so that the reader
 // drops what waited as too old, raises no error.
