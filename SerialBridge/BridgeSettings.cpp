@@ -286,6 +286,7 @@ std::string UsageText(const BridgeProgram& program)
                 "                              (quality 1 to 5, a well-formed position) is\n"
                 "                              ignored; with DataTimeout, no fix for that long\n"
                 "                              raises the application error\n"
+                "  StampTime = receiver        stamp values with their time of fix\n"
                 "  Numeric = false             true: GPS_LAT, GPS_LON, GPS_QUALITY, GPS_SPEED,\n"
                 "                              GPS_UTC, GPS_X, ... as numbers\n"
                 "  FixRecord = false           true: one GPS_FIX string per fix\n"

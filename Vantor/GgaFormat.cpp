@@ -38,19 +38,6 @@ bool IsGgaSentence(const std::string& line, bool anyTalker)
            line.compare(3, 3, "GGA") == 0;
 }
 
-bool GgaHasFix(const std::string& line)
-{
-    std::string rest = line;
-    for (int field = 0; field < 6; ++field)
-    {
-        if (rest.find(',') == std::string::npos)
-            return false;
-        rest = AfterFirstComma(rest);
-    }
-    const std::string quality = rest.substr(0, rest.find_first_of(",*\r\n"));
-    return !quality.empty() && quality != "0";
-}
-
 GgaPosition GgaFields(const std::string& line)
 {
     GgaPosition position;

@@ -46,10 +46,6 @@ struct GgaPosition
 // upper-case letters and "GGA".
 bool IsGgaSentence(const std::string& line, bool anyTalker);
 
-// Whether a GGA sentence reports a fix: its fix quality (the sixth field
-// after the name) is there and is not 0.
-bool GgaHasFix(const std::string& line);
-
 // Takes the position fields of line when it begins with "$GPGGA" (in that
 // case); false, leaving position alone, for any other line. Missing fields
 // shift or come out empty; nothing is rejected.

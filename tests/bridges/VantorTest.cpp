@@ -174,16 +174,6 @@ TEST_F(VantorTest, RequireFixIgnoresSentencesWithoutAFix)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
-TEST(VantorSentenceTest, FixQualityMustBeThereAndNotZero)
-{
-    EXPECT_TRUE(GgaHasFix(kWorkedExample));
-    EXPECT_TRUE(GgaHasFix("$GPGGA,1,2,N,3,E,6*00\r\n"));
-    EXPECT_FALSE(GgaHasFix(kNoFix));
-    EXPECT_FALSE(GgaHasFix("$GPGGA,,,,,,,,,,M,,M,,*66\r\n"));
-    EXPECT_FALSE(GgaHasFix("$GPGGA,123519,4807.038,N,01131.000,E\r\n"));
-    EXPECT_FALSE(GgaHasFix("$GPGGA,123519,4807.038,N,01131.000,E,*47\r\n"));
-}
-
 TEST_F(VantorTest, WithoutPublishEveryLineOnlyGgaSentencesPublishAndEcho)
 {
     Configure(With(&BridgeSettings::publishEveryLine, false));
