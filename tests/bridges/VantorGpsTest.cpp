@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 
 namespace
 {
@@ -237,8 +238,10 @@ TEST_F(VantorGpsTest, PrefixWithoutTextPublishesOnlyItsOwnNames)
 }
 
 // Every GGA with a fix in every capture gives the position of an independent
-// conversion of its text; none without a fix gives one.
-TEST_F(VantorGpsTest, CapturedFixesGiveTheirPositionInDegrees)
+// conversion of its text, none without a fix gives one, and the u-blox
+// capture's whole RMC sentences give speed and a full time of fix (no course:
+// it stands still) and a fix record each.
+TEST_F(VantorGpsTest, CapturesGivePositionsInDegreesAndUbloxMotionAndTime)
 {
     const auto degrees = [](const std::string& text, int width, const std::string& hemisphere)
     {
@@ -247,6 +250,7 @@ TEST_F(VantorGpsTest, CapturedFixesGiveTheirPositionInDegrees)
     };
     BridgeSettings settings = Numeric();
     settings.acceptAnyTalker = true;
+    settings.gps.fixRecord = true;
     for (const char* name : {"bundg_zeus_9.nmea", "ch-4711.nmea", "hemi.nmea", "motorola-t805.nmea",
                              "telit-he910.nmea", "ublox-8.nmea", "venus634lp.nmea"})
     {
@@ -254,56 +258,35 @@ TEST_F(VantorGpsTest, CapturedFixesGiveTheirPositionInDegrees)
         MOOS_SKIP_WITHOUT_CAPTURE(capture);
         Configure(settings);
         std::ifstream in(capture, std::ios::binary);
-        int fixes = 0;
+        int fixes = 0, rmc = 0, records = 0;
         for (std::string line; std::getline(in, line);)
         {
-            Feed(line + "\n");
-            if (line.size() < 7 || line.compare(3, 3, "GGA") != 0 || !sent.count("GPS_QUALITY"))
-                continue;
+            records += static_cast<int>(Feed(line + "\n").count("GPS_FIX"));
             std::vector<std::string> f;
-            for (std::size_t at = 0; at != std::string::npos;)
+            std::istringstream fields(line);
+            for (std::string field; std::getline(fields, field, ',');)
+                f.push_back(field);
+            const std::string type = line.size() > 6 ? line.substr(3, 3) : "";
+            if (type == "RMC" && f[2] == "A" && line.find('*') != std::string::npos &&
+                std::string(name) == "ublox-8.nmea")
             {
-                const std::size_t comma = line.find(',', at);
-                f.push_back(line.substr(at, comma == std::string::npos ? comma : comma - at));
-                at = comma == std::string::npos ? comma : comma + 1;
+                ++rmc;
+                EXPECT_GT(Number("GPS_UTC"), 1e9) << line;
+                EXPECT_GE(Number("GPS_SPEED"), 0.0) << line;
+                EXPECT_EQ(sent.count("GPS_COURSE"), 0u) << line;
             }
-            if (f[6] == "0")
-            {
-                EXPECT_EQ(sent.count("GPS_LAT"), 0u) << line;
+            if (type != "GGA" || !sent.count("GPS_QUALITY"))
                 continue;
-            }
+            EXPECT_EQ(sent.count("GPS_LAT"), f[6] == "0" ? 0u : 1u) << line;
+            if (f[6] == "0")
+                continue;
             ++fixes;
             EXPECT_NEAR(Number("GPS_LAT"), degrees(f[2], 2, f[3]), 1e-9) << line;
             EXPECT_NEAR(Number("GPS_LON"), degrees(f[4], 3, f[5]), 1e-9) << line;
         }
         EXPECT_GT(fixes, 0) << name;
+        EXPECT_GE(records, rmc - 1) << name; // the last epoch is still open at the end
     }
 }
 
-TEST_F(VantorGpsTest, UbloxEpochsGiveSpeedAndAFullTimeOfFix)
-{
-    const std::filesystem::path capture = moostest::CapturePath("nmea/ublox-8.nmea");
-    MOOS_SKIP_WITHOUT_CAPTURE(capture);
-    BridgeSettings settings = Numeric();
-    settings.acceptAnyTalker = true;
-    settings.gps.fixRecord = true;
-    Configure(settings);
-    std::ifstream in(capture, std::ios::binary);
-    int rmc = 0, records = 0;
-    for (std::string line; std::getline(in, line);)
-    {
-        Feed(line + "\n");
-        records += static_cast<int>(sent.count("GPS_FIX"));
-        // Whole RMC sentences with a fix (the capture has one cut short).
-        if (line.compare(3, 3, "RMC") != 0 || line.find(",A,") == std::string::npos ||
-            line.find('*') == std::string::npos)
-            continue;
-        ++rmc;
-        EXPECT_GT(Number("GPS_UTC"), 1e9) << line;
-        EXPECT_GE(Number("GPS_SPEED"), 0.0) << line;
-        EXPECT_EQ(sent.count("GPS_COURSE"), 0u) << line; // standing still
-    }
-    EXPECT_GT(rmc, 0);
-    EXPECT_GE(records, rmc - 1); // the last epoch is still open at the end
-}
 } // namespace
