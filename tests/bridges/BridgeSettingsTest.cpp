@@ -260,7 +260,7 @@ TEST_F(BridgeSettingsTest, UnusableGpsKeysAreNamed)
         {"LongOrigin = 1e3", "LongOrigin = 1e3 cannot be used"},
         {"LatOrigin = north", "LatOrigin = north cannot be used"},
         {"LatOrigin = 48", "LatOrigin is set without LongOrigin"},
-        {"VariablePrefix = GPS 2", "VariablePrefix = GPS 2 cannot be used"}};
+        {"VariablePrefix = GPS-2", "VariablePrefix = GPS-2 cannot be used"}};
     for (const auto& [entry, error] : cases)
         EXPECT_EQ(ErrorOf("Numeric = true\n  " + entry).rfind(error, 0), 0u) << entry;
 }
