@@ -55,7 +55,6 @@ void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, Bridg
     reader.GetConfigurationParam("SerialPort", s.serialPort);
     reader.GetConfigurationParam("VerifyChecksum", s.verifyChecksum);
     reader.GetConfigurationParam("PublishEveryLine", s.publishEveryLine);
-    reader.GetConfigurationParam("StampTime", s.stampTime);
     reader.GetConfigurationParam("ReopenDevice", s.reopenDevice);
     reader.GetConfigurationParam("Echo", s.echo);
     if (program.readsGga)
@@ -63,6 +62,78 @@ void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, Bridg
         reader.GetConfigurationParam("AcceptAnyTalker", s.acceptAnyTalker);
         reader.GetConfigurationParam("RequireFix", s.requireFix);
     }
+}
+
+// StampTime is a flag, or for a GPS bridge "receiver": the time of fix.
+void ReadStampTime(CProcessConfigReader& reader, const BridgeProgram& program, BridgeSettings& s)
+{
+    std::string text;
+    if (program.readsGga && reader.GetConfigurationParam("StampTime", text) &&
+        MOOSStrCmp(text, "receiver"))
+        s.gps.stampReceiver = true;
+    else
+        reader.GetConfigurationParam("StampTime", s.stampTime);
+}
+
+std::string ReadPrefix(CProcessConfigReader& reader, std::string& prefix)
+{
+    std::string text;
+    if (!reader.GetConfigurationParam("VariablePrefix", text))
+        return "";
+    const bool name = !text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                              "abcdefghijklmnopqrstuvwxyz"
+                                                              "0123456789_") == std::string::npos;
+    if (!name)
+        return UnusableValue("VariablePrefix", text, "give letters, digits and underscores");
+    prefix = text;
+    return "";
+}
+
+// An origin is the mission file's global key, as every program of the
+// mission shares it; a block may give its own.
+std::string ReadOrigin(CProcessConfigReader& reader, const std::string& key, double limit,
+                       std::optional<double>& degrees)
+{
+    std::string text;
+    if (!reader.GetConfigurationParam(key, text) && !reader.GetValue(key, text))
+        return "";
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || std::fabs(value) > limit)
+        return UnusableValue(
+            key, text, MOOSFormat("give signed decimal degrees from %g to %g", -limit, limit));
+    degrees = value;
+    return "";
+}
+
+// The GPS bridge's own keys; the origin only when something uses it, so a
+// mission file's origin for other programs cannot stop a bridge that ignores
+// it.
+std::string ReadGps(CProcessConfigReader& reader, GpsSettings& gps)
+{
+    reader.GetConfigurationParam("Numeric", gps.numeric);
+    reader.GetConfigurationParam("FixRecord", gps.fixRecord);
+    reader.GetConfigurationParam("PublishText", gps.publishText);
+    std::string error = ReadPrefix(reader, gps.variablePrefix);
+    if (!error.empty() || !(gps.numeric || gps.fixRecord))
+        return error;
+    error = ReadOrigin(reader, "LatOrigin", 90.0, gps.latOrigin);
+    if (error.empty())
+        error = ReadOrigin(reader, "LongOrigin", 180.0, gps.longOrigin);
+    if (error.empty() && gps.latOrigin.has_value() != gps.longOrigin.has_value())
+        error = std::string(gps.latOrigin ? "LatOrigin" : "LongOrigin") + " is set without " +
+                (gps.latOrigin ? "LongOrigin" : "LatOrigin") + ": give both, or neither";
+    return error;
+}
+
+// Said once at start-up, so that missing local metres are not a surprise.
+void CheckOrigin(const BridgeProgram& program, const std::string& missionFile,
+                 const GpsSettings& gps, std::vector<std::string>& warnings)
+{
+    if ((gps.numeric || gps.fixRecord) && !gps.latOrigin)
+        warnings.push_back(program.name + ": no LatOrigin and LongOrigin in " + missionFile + ": " +
+                           gps.variablePrefix + "_X and " + gps.variablePrefix +
+                           "_Y are not published");
 }
 
 void CheckBlock(CProcessConfigReader& reader, const std::string& missionFile,
@@ -83,6 +154,9 @@ void ReadBlock(CProcessConfigReader& reader, const std::string& missionFile,
     if (read.error.empty())
         read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
     ReadFlags(reader, program, read.settings);
+    ReadStampTime(reader, program, read.settings);
+    if (read.error.empty() && program.readsGga)
+        read.error = ReadGps(reader, read.settings.gps);
     read.keysRead = reader.KeysAskedFor();
     for (std::string key : program.formatKeys)
     {
@@ -90,6 +164,8 @@ void ReadBlock(CProcessConfigReader& reader, const std::string& missionFile,
         read.keysRead.insert(key);
     }
     CheckBlock(reader, missionFile, processName, program, read.warnings);
+    if (program.readsGga)
+        CheckOrigin(program, missionFile, read.settings.gps, read.warnings);
 }
 
 std::string Seconds(double seconds)
@@ -139,6 +215,9 @@ std::vector<std::string> BridgeKeys(const BridgeProgram& program)
     {
         keys.push_back("AcceptAnyTalker");
         keys.push_back("RequireFix");
+        for (const char* key :
+             {"Numeric", "VariablePrefix", "FixRecord", "PublishText", "LatOrigin", "LongOrigin"})
+            keys.push_back(key);
     }
     keys.insert(keys.end(), program.formatKeys.begin(), program.formatKeys.end());
     return keys;
@@ -191,6 +270,14 @@ std::string StartupLine(const BridgeProgram& program, const BridgeSettings& s)
     add(s.requireFix, "RequireFix");
     add(!s.publishEveryLine, "PublishEveryLine = false");
     add(s.stampTime, "StampTime");
+    add(s.gps.stampReceiver, "StampTime = receiver");
+    add(s.gps.numeric, "Numeric");
+    add(s.gps.fixRecord, "FixRecord");
+    add(!s.gps.publishText, "PublishText = false");
+    add(s.gps.variablePrefix != GpsSettings().variablePrefix,
+        "VariablePrefix = " + s.gps.variablePrefix);
+    add(s.gps.latOrigin.has_value(), MOOSFormat("origin %.9g, %.9g", s.gps.latOrigin.value_or(0.0),
+                                                s.gps.longOrigin.value_or(0.0)));
     add(s.dataTimeout > 0.0, "DataTimeout = " + Seconds(s.dataTimeout));
     add(s.reopenDevice, "ReopenDevice");
     add(!s.echo, "Echo = false");
@@ -216,7 +303,18 @@ std::string UsageText(const BridgeProgram& program)
         "                              115200, 230400, 460800 or 921600\n";
     if (program.readsGga)
         text += "  AcceptAnyTalker = false     true: $GNGGA, $GLGGA, ... read as $GPGGA\n"
-                "  RequireFix = false          true: a GGA sentence without a fix is ignored\n";
+                "  RequireFix = false          true: a GGA sentence without a usable fix\n"
+                "                              (quality 1 to 5, a well-formed position) is\n"
+                "                              ignored; with DataTimeout, no fix for that long\n"
+                "                              raises the application error\n"
+                "  StampTime = receiver        stamp values with their time of fix\n"
+                "  Numeric = false             true: GPS_LAT, GPS_LON, GPS_QUALITY, GPS_SPEED,\n"
+                "                              GPS_UTC, GPS_X, ... as numbers\n"
+                "  FixRecord = false           true: one GPS_FIX string per fix\n"
+                "  VariablePrefix = GPS        the prefix of those names (GPS2: GPS2_LAT, ...)\n"
+                "  PublishText = true          false: no Latitude, Longitude, Indic_EW, Indic_NS\n"
+                "  LatOrigin, LongOrigin       the origin of GPS_X and GPS_Y (the mission\n"
+                "                              file's global keys; the block may override)\n";
     text += "  VerifyChecksum = false      true: a line with a wrong or missing *hh is\n"
             "                              ignored\n"
             "  PublishEveryLine = true     false: publish only after a line that gave values\n"

@@ -21,6 +21,7 @@
 #define SERIALBRIDGE_BRIDGESETTINGS_H
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,12 +35,27 @@ struct BridgeProgram
     std::string defaultProcess; // the process name when none is given
     std::string deviceVariable; // the environment variable that names the device
     std::string reads;          // what it reads, for the usage text
-    bool readsGga = false;      // takes the GPS keys AcceptAnyTalker and RequireFix
+    bool readsGga = false;      // takes the GPS keys (AcceptAnyTalker, RequireFix, Numeric...)
     // Keys of the block that the program reads itself, for its sentence
     // format: never warned about as unread, and listed with BridgeKeys.
     std::vector<std::string> formatKeys{};
     // Their lines of the usage text, "  Key = default   meaning\n" each.
     std::string formatUsage{};
+};
+
+// What a GPS bridge publishes besides the receiver's position text; every
+// key off by default, so that the four text variables are all it publishes.
+struct GpsSettings
+{
+    bool numeric = false;       // Numeric: <prefix>_LAT, _LON, ... as doubles
+    bool fixRecord = false;     // FixRecord: one <prefix>_FIX string per fix
+    bool publishText = true;    // PublishText: "Latitude", "Longitude", ...
+    bool stampReceiver = false; // StampTime = receiver: stamped with the time of fix
+    std::string variablePrefix = "GPS";
+    // The origin of <prefix>_X and _Y (LatOrigin, LongOrigin), in signed
+    // decimal degrees: both or neither.
+    std::optional<double> latOrigin;
+    std::optional<double> longOrigin;
 };
 
 struct BridgeSettings
@@ -55,6 +71,7 @@ struct BridgeSettings
     double dataTimeout = 0.0;
     bool reopenDevice = false;
     bool echo = true;
+    GpsSettings gps;
 };
 
 // The defaults, reading device.

@@ -9,7 +9,9 @@
 // What must outlive one line (the last position, a date learnt from one
 // sentence and used by a later one) is a value in the table the bridge holds
 // and passes back in: a value with publish false is kept and passed back but
-// never published.
+// never published. A format whose state is not a value (a GPS receiver's
+// fix being gathered) keeps it behind its functions: such a format is made
+// for one bridge.
 //
 // Values are published as text or, when number is set, as a double; the
 // bridge stamps them (see CSimulator) unless the format gives a time of its
@@ -42,6 +44,9 @@ struct SentenceValue
     double readTime = 0.0;
     // False for what a format keeps between lines without publishing it.
     bool publish = true;
+    // True for a value that stands for one reading (a GPS fix's numbers):
+    // published after the line that gave it, never again after later lines.
+    bool once = false;
 };
 
 using SentenceValues = std::vector<SentenceValue>;
@@ -107,6 +112,20 @@ struct SentenceFormat
     std::function<std::string(const std::string& line, const ValueTable& held)> echo;
     // What is published before the first own line gave values, in order.
     SentenceValues initial;
+
+    // Optional, for formats whose lines and values depend on the settings.
+    // initialFor, when set, gives what is published first instead of
+    // initial.
+    std::function<SentenceValues(const BridgeSettings&)> initialFor;
+    // Why an own line that passed the checksum is malformed (one line), or
+    // empty: a malformed line gives nothing and counts with the lines
+    // rejected for their checksum.
+    std::function<std::string(const std::string& line, const BridgeSettings&)> rejects;
+    // What the bridge waits for besides lines (a GPS "fix"), or empty for
+    // nothing: with DataTimeout, when no own line gave a value of that name
+    // for that long, the application error "no <awaited> for N s" is raised,
+    // and cleared by the next line that gives one.
+    std::function<std::string(const BridgeSettings&)> awaited;
 
     // Variables the bridge subscribes to at start-up and on every
     // connection; their mail goes to answer when it is set.

@@ -52,7 +52,10 @@ CSimulator::CSimulator(const BridgeProgram& program, SentenceFormat format,
                        const BridgeSettings& settings, BridgeSeams seams)
     : program(program), format(std::move(format)), settings(settings), seams(std::move(seams)),
       serial(settings.serialPort, settings.baudRate, SerialDeferredOpen{}),
-      held(this->format.initial), lastLine(Clock::now())
+      held(this->format.initialFor ? this->format.initialFor(settings) : this->format.initial),
+      lastLine(Clock::now()),
+      awaited(this->format.awaited ? this->format.awaited(settings) : std::string()),
+      lastAwaited(lastLine)
 {
     RequireDevice();
 }
@@ -124,11 +127,13 @@ void CSimulator::ServeLine()
     }
     NoteLine();
     HandleLine(text);
+    CheckAwaited();
 }
 
 void CSimulator::HandleLine(const std::string& text)
 {
     const SentenceLine line{text, MOOSTime()};
+    RetireOnceValues();
     const LineFate fate = Take(line);
     if (fate == LineFate::Taken || settings.publishEveryLine)
     {
@@ -146,12 +151,19 @@ LineFate CSimulator::Take(const SentenceLine& line)
         return LineFate::NotOwn;
     if (settings.verifyChecksum && !HasValidChecksum(line.text))
     {
-        CountRejected();
+        CountRejected("for a wrong or missing checksum");
         return LineFate::BadChecksum;
+    }
+    const std::string malformed = format.rejects ? format.rejects(line.text, settings) : "";
+    if (!malformed.empty())
+    {
+        CountRejected("as malformed, the last: " + malformed);
+        return LineFate::Refused;
     }
     const std::optional<SentenceValues> values = format.valuesOf(line, settings, held);
     if (!values)
         return LineFate::Refused;
+    NoteAwaited(*values);
     for (SentenceValue value : *values)
     {
         value.readTime = line.readTime;
@@ -167,6 +179,19 @@ void CSimulator::PublishHeld()
             Publish(value);
 }
 
+void CSimulator::RetireOnceValues()
+{
+    SentenceValues retired;
+    for (const SentenceValue& value : held.All())
+        if (value.once && value.publish)
+            retired.push_back(value);
+    for (SentenceValue& value : retired)
+    {
+        value.publish = false;
+        held.Update(value);
+    }
+}
+
 void CSimulator::Publish(const SentenceValue& value)
 {
     const double time = value.time ? *value.time : settings.stampTime ? MOOSTime() : 0.0;
@@ -180,16 +205,15 @@ void CSimulator::Publish(const SentenceValue& value)
 
 // One trace for the first rejection, then at most one a minute with the
 // count since the last, so a noisy line cannot fill the log.
-void CSimulator::CountRejected()
+void CSimulator::CountRejected(const std::string& why)
 {
     ++rejectedLines;
     ++rejectedSinceTrace;
     const Clock::time_point now = Clock::now();
     if (rejectionTraced && now - lastRejectionTrace < kRejectionTracePeriod)
         return;
-    MOOSTrace("%s: %zu line(s) from %s rejected for a wrong or missing checksum "
-              "(%zu since start)\n",
-              program.name.c_str(), rejectedSinceTrace, serial.devicePath().c_str(), rejectedLines);
+    MOOSTrace("%s: %zu line(s) from %s rejected %s (%zu since start)\n", program.name.c_str(),
+              rejectedSinceTrace, serial.devicePath().c_str(), why.c_str(), rejectedLines);
     rejectionTraced = true;
     lastRejectionTrace = now;
     rejectedSinceTrace = 0;
@@ -244,12 +268,40 @@ void CSimulator::NoteSilence()
     ReportHealth(true, reason);
 }
 
+void CSimulator::NoteAwaited(const SentenceValues& given)
+{
+    const auto gives = [&](const SentenceValue& value) { return value.name == awaited; };
+    if (awaited.empty() || std::none_of(given.begin(), given.end(), gives))
+        return;
+    lastAwaited = Clock::now();
+    if (!awaitedMissing)
+        return;
+    awaitedMissing = false;
+    MOOSTrace("%s: %s again\n", program.name.c_str(), awaited.c_str());
+    ReportHealth(false, "");
+}
+
+// Silence of the device is the louder fault: it is reported instead.
+void CSimulator::CheckAwaited()
+{
+    const std::chrono::duration<double> timeout(settings.dataTimeout);
+    if (awaited.empty() || timeout.count() <= 0.0 || awaitedMissing || silent ||
+        Clock::now() - lastAwaited < timeout)
+        return;
+    awaitedMissing = true;
+    const std::string reason =
+        "no " + awaited + " for " + MOOSFormat("%g", settings.dataTimeout) + " s";
+    MOOSTrace("%s: %s\n", program.name.c_str(), reason.c_str());
+    ReportHealth(true, reason);
+}
+
 void CSimulator::NoteLine()
 {
     lastLine = Clock::now();
     if (!silent)
         return;
     silent = false;
+    awaitedMissing = false; // raised again at once if still missing
     MOOSTrace("%s: data from %s again\n", program.name.c_str(), serial.devicePath().c_str());
     ReportHealth(false, "");
 }

@@ -100,9 +100,14 @@ private:
 
     LineFate Take(const SentenceLine& line);
     void PublishHeld();
+    // Keeps the values that stood for one reading from being published again.
+    void RetireOnceValues();
     void Publish(const SentenceValue& value);
     void Subscribe();
-    void CountRejected();
+    void CountRejected(const std::string& why);
+    // Raises or clears "no <awaited> for N s" after line gave values.
+    void NoteAwaited(const SentenceValues& given);
+    void CheckAwaited();
 
     // The work of one Iterate: (re)opens the device when it is missing,
     // waits for a line and handles it.
@@ -143,6 +148,11 @@ private:
     std::size_t rejectedSinceTrace = 0;
     Clock::time_point lastRejectionTrace;
     bool rejectionTraced = false;
+    // What the format awaits under these settings (empty: nothing), when a
+    // line last gave it and whether its absence is reported.
+    const std::string awaited;
+    Clock::time_point lastAwaited;
+    bool awaitedMissing = false;
 };
 
 #endif

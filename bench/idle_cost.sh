@@ -12,35 +12,11 @@ cd "$(dirname "$0")/.."
 syscalls=0
 [ "${1:-}" != --syscalls ] || { syscalls=1 && shift; }
 seconds=${1:-60}
-case $seconds in
-  '' | *[!0-9]* | 0) echo "idle_cost: SECONDS must be a whole number above 0" >&2; exit 2 ;;
-esac
-bin=${MOOS_BUILD:-build}/bin
-work=$(mktemp -d /tmp/moos-idle.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
-
-wait_for() { # file, text
-  for _ in $(seq 1 200); do
-    grep -q "$2" "$1" 2>/dev/null && return
-    sleep 0.05
-  done
-  echo "idle_cost: no \"$2\" in $1" >&2
-  exit 1
-}
-
-"$bin/LocalServer" --port 0 >"$work/server.out" 2>&1 &
-pids+=($!)
-server=$!
-wait_for "$work/server.out" listening
-port=$(sed -n 's/.*:\([0-9]*\)$/\1/p' "$work/server.out")
+tool=idle_cost
+# shellcheck source=bench/processes.sh
+source bench/processes.sh
+check_seconds "$seconds"
+start_server
 printf 'ServerHost = 127.0.0.1\nServerPort = %s\n' "$port" >"$work/Mission.moos"
 for name in gps compass; do
   "$bin/SensorSim" --replay /dev/null --hold >"$work/$name.out" 2>/dev/null &
@@ -56,9 +32,6 @@ pids+=($!)
 dirkel=$!
 sleep 5 # connected and settled
 
-# CPU time in ns and times put on a core, of all threads so far (schedstat
-# counts time exactly, where /proc/<pid>/stat comes in hundredths of a second).
-usage() { cat /proc/"$1"/task/*/schedstat | awk '{ ns += $1; runs += $3 } END { printf "%.0f %d", ns, runs }'; }
 declare -A before
 for name in server vantor dirkel; do before[$name]=$(usage "${!name}"); done
 start=$(date +%s.%N)

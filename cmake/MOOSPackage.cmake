@@ -78,7 +78,8 @@ configure_file(${MOOS_PACKAGE_DATA}/changelog.in ${CMAKE_BINARY_DIR}/doc/changel
 moos_gzip(${CMAKE_BINARY_DIR}/doc/changelog.Debian ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz)
 install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz
   DESTINATION ${MOOS_DOC_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/examples/vehicle.moos ${MOOS_PACKAGE_DATA}/60-moos-serial.rules
+install(FILES ${PROJECT_SOURCE_DIR}/examples/vehicle.moos ${PROJECT_SOURCE_DIR}/examples/two-receivers.moos
+  ${MOOS_PACKAGE_DATA}/60-moos-serial.rules
   DESTINATION ${MOOS_DOC_DIR}/examples)
 
 # The Debian package: one binary package with the programs and the library.

@@ -224,4 +224,44 @@ TEST(NmeaChecksumTest, WrongMissingCutAndMalformedChecksumsFail)
           "$C328.3T22.3*\r\n", "*00\r\n", "\r\n", ""})
         EXPECT_FALSE(HasValidChecksum(line)) << line;
 }
+
+// The GPS keys: an origin is the mission file's global key unless the block
+// gives its own, and is read only when something publishes local metres.
+TEST_F(BridgeSettingsTest, GpsKeysAndTheOriginOfLocalMetres)
+{
+    const std::string globals = "LatOrigin = 48.1\nLongOrigin = -11.5\n";
+    SettingsRead read = Read(globals + "ProcessConfig = Vantor\n{\n  Numeric = true\n"
+                                       "  FixRecord = true\n  PublishText = false\n"
+                                       "  VariablePrefix = GPS2\n  StampTime = Receiver\n"
+                                       "  LongOrigin = 7.25\n}\n");
+    const GpsSettings& gps = read.settings.gps;
+    EXPECT_TRUE(read.error.empty()) << read.error;
+    EXPECT_TRUE(gps.numeric && gps.fixRecord && gps.stampReceiver && !gps.publishText);
+    EXPECT_FALSE(read.settings.stampTime);
+    EXPECT_EQ(gps.variablePrefix, "GPS2");
+    EXPECT_EQ(gps.latOrigin, 48.1);
+    EXPECT_EQ(gps.longOrigin, 7.25);
+    EXPECT_TRUE(read.warnings.empty());
+
+    // Nothing asks for the origin: a bad one stops nothing.
+    read = Read("LatOrigin = 95\nProcessConfig = Vantor\n{\n  StampTime = true\n}\n");
+    EXPECT_TRUE(read.error.empty() && read.settings.stampTime && !read.settings.gps.latOrigin);
+
+    read = Read("ProcessConfig = Vantor\n{\n  Numeric = true\n}\n");
+    ASSERT_EQ(read.warnings.size(), 1u);
+    EXPECT_EQ(read.warnings[0], "Vantor: no LatOrigin and LongOrigin in " + Mission() +
+                                    ": GPS_X and GPS_Y are not published");
+}
+
+TEST_F(BridgeSettingsTest, UnusableGpsKeysAreNamed)
+{
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"LatOrigin = 90.5", "LatOrigin = 90.5 cannot be used"},
+        {"LongOrigin = 1e3", "LongOrigin = 1e3 cannot be used"},
+        {"LatOrigin = north", "LatOrigin = north cannot be used"},
+        {"LatOrigin = 48", "LatOrigin is set without LongOrigin"},
+        {"VariablePrefix = GPS-2", "VariablePrefix = GPS-2 cannot be used"}};
+    for (const auto& [entry, error] : cases)
+        EXPECT_EQ(ErrorOf("Numeric = true\n  " + entry).rfind(error, 0), 0u) << entry;
+}
 } // namespace

@@ -174,16 +174,6 @@ TEST_F(VantorTest, RequireFixIgnoresSentencesWithoutAFix)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
-TEST(VantorSentenceTest, FixQualityMustBeThereAndNotZero)
-{
-    EXPECT_TRUE(GgaHasFix(kWorkedExample));
-    EXPECT_TRUE(GgaHasFix("$GPGGA,1,2,N,3,E,6*00\r\n"));
-    EXPECT_FALSE(GgaHasFix(kNoFix));
-    EXPECT_FALSE(GgaHasFix("$GPGGA,,,,,,,,,,M,,M,,*66\r\n"));
-    EXPECT_FALSE(GgaHasFix("$GPGGA,123519,4807.038,N,01131.000,E\r\n"));
-    EXPECT_FALSE(GgaHasFix("$GPGGA,123519,4807.038,N,01131.000,E,*47\r\n"));
-}
-
 TEST_F(VantorTest, WithoutPublishEveryLineOnlyGgaSentencesPublishAndEcho)
 {
     Configure(With(&BridgeSettings::publishEveryLine, false));
@@ -240,6 +230,25 @@ TEST_F(VantorTest, SilencePastDataTimeoutRaisesTheErrorUntilALineComes)
     Feed(kWorkedExample);
     EXPECT_EQ(app->AppError(), "");
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+}
+
+// Lines keep coming but none with a usable fix: RequireFix with DataTimeout
+// says so until the next fix.
+TEST_F(VantorTest, NoUsableFixPastDataTimeoutRaisesTheErrorUntilAFix)
+{
+    BridgeSettings settings;
+    settings.requireFix = true;
+    settings.dataTimeout = 0.2;
+    Configure(settings);
+    ASSERT_TRUE(serialtest::WaitFor(
+        [&]
+        {
+            Feed(kNoFix);
+            return !app->AppError().empty();
+        }));
+    EXPECT_EQ(app->AppError(), "no fix for 0.2 s");
+    Feed(kWorkedExample);
+    EXPECT_EQ(app->AppError(), "");
 }
 
 // Silence is the device's, not the loop's: a line every 1.5 s while the loop
