@@ -5,13 +5,10 @@
 
 #include <boost/system/system_error.hpp>
 
-#include <pthread.h>
-#include <signal.h>
+#include "MOOSLIB/MOOSStopSignals.h"
 
-#include <atomic>
 #include <cstring>
 #include <iostream>
-#include <thread>
 
 #ifndef MOOS_BRIDGES_VERSION
 #define MOOS_BRIDGES_VERSION "unknown"
@@ -19,58 +16,6 @@
 
 namespace
 {
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
-
-// Blocked in the thread that starts every other, so that only the watcher
-// takes them.
-void BlockStopSignals()
-{
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
-// Turns the stop signals into a quit request of app: they are taken by
-// sigwait on a thread of its own, so the request is made by ordinary code
-// rather than inside a signal handler. Destroy it before app.
-class SignalWatcher
-{
-public:
-    explicit SignalWatcher(CMOOSApp& app)
-        : watcher(
-              [this, &app]
-              {
-                  int signal = 0;
-                  while (!done)
-                      if (sigwait(&signals, &signal) == 0 && !done)
-                          app.RequestQuit();
-              })
-    {
-    }
-    ~SignalWatcher()
-    {
-        if (!watcher.joinable())
-            return;
-        done = true;
-        pthread_kill(watcher.native_handle(), SIGHUP);
-        watcher.join();
-    }
-    SignalWatcher(const SignalWatcher&) = delete;
-    SignalWatcher& operator=(const SignalWatcher&) = delete;
-
-private:
-    const sigset_t signals = StopSignals();
-    std::atomic<bool> done{false};
-    std::thread watcher;
-};
-
 bool IsOnlyArgument(int argc, char* argv[], const char* a, const char* b = nullptr)
 {
     return argc == 2 && (std::strcmp(argv[1], a) == 0 || (b && std::strcmp(argv[1], b) == 0));
@@ -116,7 +61,7 @@ RunOutcome RunApplication(const CommandLine& picked, const BridgeProgram& progra
                           const SentenceFormat& format, const SettingsRead& read)
 {
     CSimulator app(program, format, read.settings, BridgeSeams{{}, {}, read.keysRead});
-    SignalWatcher signals(app);
+    app.QuitOnStopSignals();
     RunOutcome outcome;
     outcome.started = app.Run(picked.moosName.c_str(), picked.missionFile.c_str());
     outcome.readError = app.ReadError();
@@ -174,7 +119,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], const std::stri
 int RunBridgeProgram(int argc, char* argv[], const BridgeProgram& program,
                      const SentenceFormat& format)
 {
-    BlockStopSignals();
+    MOOSBlockStopSignals();
     if (IsOnlyArgument(argc, argv, "--help", "-h"))
     {
         std::cout << UsageText(program);

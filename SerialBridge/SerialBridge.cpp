@@ -20,6 +20,9 @@ constexpr milliseconds kReadSlice{200};
 constexpr milliseconds kSilentPass{1000};
 // How often a missing device is tried again.
 constexpr milliseconds kReopenPeriod{1000};
+// Lines that keep arriving while a pass handles them end the pass after
+// this long, so that mail and status records are not held off for ever.
+constexpr milliseconds kLongestPassOfLines{200};
 // Rejected lines are traced at most this often.
 constexpr std::chrono::seconds kRejectionTracePeriod{60};
 } // namespace
@@ -124,6 +127,28 @@ void CSimulator::ServeLine()
     }
     NoteLine();
     HandleLine(text);
+    HandleWaitingLines();
+}
+
+// A receiver sends its sentences in bursts, several a second: taking one
+// line per pass would leave the rest to age and be dropped at any ordinary
+// AppTick. Every line already received is handled now, each as if alone.
+void CSimulator::HandleWaitingLines()
+{
+    const Clock::time_point end = Clock::now() + kLongestPassOfLines;
+    std::string text;
+    try
+    {
+        while (!QuitRequested() && Clock::now() < end && serial.readLine(text, milliseconds(0)))
+        {
+            NoteLine();
+            HandleLine(text);
+        }
+    }
+    catch (const boost::system::system_error& e)
+    {
+        LoseDevice(e.code());
+    }
 }
 
 void CSimulator::HandleLine(const std::string& text)
@@ -169,7 +194,9 @@ void CSimulator::PublishHeld()
 
 void CSimulator::Publish(const SentenceValue& value)
 {
-    const double time = value.time ? *value.time : settings.stampTime ? MOOSTime() : 0.0;
+    // A value keeps the time of the line that gave it, however often it is
+    // published again, so that its age stays visible to its readers.
+    const double time = value.time ? *value.time : settings.stampTime ? value.readTime : 0.0;
     if (seams.outbox)
         seams.outbox(value, time);
     else if (value.number)

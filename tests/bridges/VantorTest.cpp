@@ -174,6 +174,16 @@ TEST_F(VantorTest, RequireFixIgnoresSentencesWithoutAFix)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
+TEST_F(VantorTest, PositionsWithoutNewFixKeepTheStampOfTheirFix)
+{
+    BridgeSettings settings = With(&BridgeSettings::requireFix);
+    settings.stampTime = true;
+    Configure(settings);
+    bridgetest::ExpectRepublishedValuesKeepTheirStamp(
+        *app, {kWorkedExample, kWorkedExample, kWorkedExample},
+        {kNoFix, kNoFix, kNoFix, kNoFix, kNoFix});
+}
+
 TEST(VantorSentenceTest, FixQualityMustBeThereAndNotZero)
 {
     EXPECT_TRUE(GgaHasFix(kWorkedExample));

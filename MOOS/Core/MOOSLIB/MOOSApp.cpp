@@ -1,12 +1,14 @@
 #include "MOOSLIB/MOOSApp.h"
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "MOOSLIB/MOOSStopSignals.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -125,6 +127,13 @@ bool CMOOSApp::Run(const char* sName, const char* sMissionFile)
         ReadMissionSettings();
     appStartTime = MOOSTime(true);
 
+    // Blocked before the comms thread starts, so that it inherits the mask.
+    std::optional<CMOOSStopSignalWatcher> stopSignals;
+    if (quitOnStopSignals)
+    {
+        MOOSBlockStopSignals();
+        stopSignals.emplace(*this);
+    }
     const bool ok = StartUp();
     if (ok)
     {

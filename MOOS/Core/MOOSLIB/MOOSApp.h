@@ -89,6 +89,11 @@ public:
     bool Run(const char* sName, const char* sMissionFile, const char* sMOOSName);
     // Safe from any thread; the loop ends before its next pass.
     bool RequestQuit();
+    // Opt-in, before Run: SIGTERM, SIGINT and SIGHUP become RequestQuit while
+    // Run runs, so the process stops cleanly and Run returns true (see
+    // MOOSStopSignals.h; a program with threads of its own started before
+    // Run also calls MOOSBlockStopSignals first thing in main).
+    void QuitOnStopSignals() { quitOnStopSignals = true; }
 
     // Accepted up to 50 Hz; a larger value is refused and changes nothing.
     bool SetAppFreq(double freq);
@@ -222,6 +227,7 @@ private:
     std::atomic<int> iterateCount{0};
     double lastStatusTime = -1.0;
     std::atomic<bool> quitRequested{false};
+    std::atomic<bool> quitOnStopSignals{false};
 
     // The framework's own tests set up states no public call reaches (a
     // status record due, a given uptime) without running the loop.
