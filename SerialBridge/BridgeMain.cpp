@@ -7,7 +7,9 @@
 
 #include "MOOSLIB/MOOSStopSignals.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 
 #ifndef MOOS_BRIDGES_VERSION
@@ -27,10 +29,8 @@ void ReportOpenFailure(const BridgeProgram& program, const std::string& device,
                        const boost::system::error_code& reason)
 {
     if (SerialDeviceInUse(reason))
-        std::cerr << program.name << ": serial device " << device
-                  << " is in use by another process (another bridge reading it?); stop it, or "
-                     "set ReopenDevice = true to wait until it lets go"
-                  << std::endl;
+        std::cerr << DeviceInUseLine(program.name, device)
+                  << "; stop it, or set ReopenDevice = true to wait until it lets go" << std::endl;
     else
         std::cerr << SerialDeviceError(program.name, "cannot open", device, reason.message(),
                                        program.deviceVariable.c_str())
@@ -70,6 +70,10 @@ RunOutcome RunApplication(const CommandLine& picked, const BridgeProgram& progra
 
 int RunBridge(const CommandLine& picked, const BridgeProgram& program, const SentenceFormat& format)
 {
+    // Before anything about the device: a wrong mission file explains the rest.
+    if (!std::ifstream(picked.missionFile))
+        std::cerr << program.name << ": cannot read mission file " << picked.missionFile << ": "
+                  << std::strerror(errno) << "; running on the defaults" << std::endl;
     SettingsRead read = ReadBridgeSettings(picked.missionFile, picked.moosName, program);
     if (!read.error.empty())
     {

@@ -1,5 +1,6 @@
 #include "SerialBridge.h"
 
+#include "DeviceMessages.h"
 #include "NmeaChecksum.h"
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
@@ -67,14 +68,27 @@ void CSimulator::RequireDevice()
     if (!settings.reopenDevice)
         throw boost::system::system_error(serial.openError(), "opening " + serial.devicePath());
     const std::string reason = serial.openError().message();
-    MOOSTrace("%s: cannot open serial device %s: %s; trying again every second\n",
-              program.name.c_str(), serial.devicePath().c_str(), reason.c_str());
+    if (SerialDeviceInUse(serial.openError()))
+        MOOSTrace("%s; trying again every second\n",
+                  DeviceInUseLine(program.name, serial.devicePath()).c_str());
+    else
+        MOOSTrace("%s: cannot open serial device %s: %s; trying again every second\n",
+                  program.name.c_str(), serial.devicePath().c_str(), reason.c_str());
     ReportHealth(true, "cannot open serial device " + serial.devicePath() + ": " + reason);
     nextOpenTry = Clock::now() + kReopenPeriod;
 }
 
+CSimulator::~CSimulator()
+{
+    serial.reportDropTotal();
+}
+
 bool CSimulator::OnStartUp()
 {
+    // Now that every line already received is handled each pass, lines go
+    // stale only when passes are further apart than a line may wait.
+    serial.setBehindAdvice("raise \"AppTick\" in the block of " + GetAppName() +
+                           " so that a pass comes at least every 2 s");
     for (const std::string& warning : UnreadKeyWarnings(program, GetMissionFileName(), GetAppName(),
                                                         missionReader, seams.keysRead))
         std::cerr << warning << std::endl;

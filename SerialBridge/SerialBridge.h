@@ -81,6 +81,8 @@ public:
     // ReopenDevice makes the bridge wait for it.
     CSimulator(const BridgeProgram& program, SentenceFormat format, const BridgeSettings& settings,
                BridgeSeams seams = {});
+    // Traces the total of lines the reader dropped, when it dropped any.
+    ~CSimulator() override;
 
     bool OnNewMail(MOOSMSG_LIST& NewMail) override;
     bool Iterate() override;

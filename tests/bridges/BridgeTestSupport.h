@@ -8,6 +8,8 @@
 #include "SerialBridge.h"
 #include "SerialTestSupport.h"
 
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -125,24 +127,22 @@ inline void ExpectRepublishedValuesKeepTheirStamp(Recording& app,
                                                   const std::vector<std::string>& fresh,
                                                   const std::vector<std::string>& stale)
 {
+    // Each line read at a later MOOS time than the one before.
+    const auto handleLater = [&app](const std::string& line)
+    {
+        const double before = MOOSTime();
+        EXPECT_TRUE(serialtest::WaitFor([&] { return MOOSTime() > before; }));
+        app.HandleLine(line);
+    };
     testing::internal::CaptureStdout();
     for (const std::string& line : fresh)
-    {
-        // Each line read at a later MOOS time than the one before.
-        const double before = MOOSTime();
-        serialtest::WaitFor([&] { return MOOSTime() > before; });
-        app.HandleLine(line);
-    }
-    ASSERT_FALSE(app.stamps.empty());
-    const double stamp = app.stamps.back();
+        handleLater(line);
+    EXPECT_FALSE(app.stamps.empty());
+    const double stamp = app.stamps.empty() ? 0.0 : app.stamps.back();
     EXPECT_GT(stamp, 0.0);
     app.stamps.clear();
     for (const std::string& line : stale)
-    {
-        const double before = MOOSTime();
-        serialtest::WaitFor([&] { return MOOSTime() > before; });
-        app.HandleLine(line);
-    }
+        handleLater(line);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(app.stamps, std::vector<double>(app.stamps.size(), stamp));
     EXPECT_GE(app.stamps.size(), stale.size());
