@@ -51,6 +51,7 @@ void ReportLostDevice(const BridgeProgram& program, const std::string& device,
 struct RunOutcome
 {
     bool started = false;
+    bool refused = false; // the server refused the name, and the run said so
     std::string readError;
 };
 
@@ -64,6 +65,7 @@ RunOutcome RunApplication(const CommandLine& picked, const BridgeProgram& progra
     app.QuitOnStopSignals();
     RunOutcome outcome;
     outcome.started = app.Run(picked.moosName.c_str(), picked.missionFile.c_str());
+    outcome.refused = app.ServerRefused();
     outcome.readError = app.ReadError();
     return outcome;
 }
@@ -96,6 +98,8 @@ int RunBridge(const CommandLine& picked, const BridgeProgram& program, const Sen
         ReportOpenFailure(program, read.settings.serialPort, e.code());
         return 1;
     }
+    if (outcome.refused)
+        return 1;
     if (!outcome.started)
     {
         // A bridge that never ran (no usable server address, say) must not

@@ -371,6 +371,19 @@ TEST(VantorProgramTest, StopSignalsAreBlockedFirstThing)
         .join();
 }
 
+// A mistyped mission file explains everything after it: it comes first.
+TEST(VantorProgramTest, MissionFileThatCannotBeReadIsTheFirstLine)
+{
+    serialtest::ChildProcess bridge({serialtest::Program("Vantor"), "nosuch.moos"},
+                                    {"VANTOR_DEVICE=/dev/no-such-sensor"});
+    EXPECT_EQ(bridge.Wait(), 1);
+    EXPECT_EQ(bridge.Stderr().rfind("Vantor: cannot read mission file nosuch.moos: No such file "
+                                    "or directory; running on the defaults\n",
+                                    0),
+              0u)
+        << bridge.Stderr();
+}
+
 TEST(VantorProgramTest, DeviceThatCannotBeOpenedEndsWithOneLineAndStatusOne)
 {
     bridgetest::ExpectMissingDeviceEndsWithOneLine("Vantor", "VANTOR_DEVICE");
