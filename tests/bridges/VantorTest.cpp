@@ -203,6 +203,19 @@ TEST_F(VantorTest, WithoutPublishEveryLineOnlyGgaSentencesPublishAndEcho)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
+// A burst is handled in the pass that finds it, each line as if alone.
+TEST_F(VantorTest, OnePassHandlesEveryLineAlreadyReceived)
+{
+    const std::string printed =
+        Feed(std::string(kUbloxGga) + "$GPGSV,1,1,00*79\r\n" + kWorkedExample);
+    ASSERT_EQ(app->published.size(), 12u);
+    EXPECT_EQ(Publications(app->published.begin(), app->published.begin() + 4),
+              Position("", "", "", ""));
+    EXPECT_EQ(Publications(app->published.end() - 4, app->published.end()),
+              Position("4807.038", "01131.000", "E", "N"));
+    EXPECT_EQ(printed, "\n\n\n\n\n\n\n\n4807.038\n01131.000\nE\nN\n");
+}
+
 TEST_F(VantorTest, WithoutEchoNothingIsPrinted)
 {
     Configure(With(&BridgeSettings::echo, false));
