@@ -5,13 +5,12 @@
 
 #include <boost/system/system_error.hpp>
 
-#include <pthread.h>
-#include <signal.h>
+#include "MOOSLIB/MOOSStopSignals.h"
 
-#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <iostream>
-#include <thread>
 
 #ifndef MOOS_BRIDGES_VERSION
 #define MOOS_BRIDGES_VERSION "unknown"
@@ -19,58 +18,6 @@
 
 namespace
 {
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
-
-// Blocked in the thread that starts every other, so that only the watcher
-// takes them.
-void BlockStopSignals()
-{
-    const sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
-// Turns the stop signals into a quit request of app: they are taken by
-// sigwait on a thread of its own, so the request is made by ordinary code
-// rather than inside a signal handler. Destroy it before app.
-class SignalWatcher
-{
-public:
-    explicit SignalWatcher(CMOOSApp& app)
-        : watcher(
-              [this, &app]
-              {
-                  int signal = 0;
-                  while (!done)
-                      if (sigwait(&signals, &signal) == 0 && !done)
-                          app.RequestQuit();
-              })
-    {
-    }
-    ~SignalWatcher()
-    {
-        if (!watcher.joinable())
-            return;
-        done = true;
-        pthread_kill(watcher.native_handle(), SIGHUP);
-        watcher.join();
-    }
-    SignalWatcher(const SignalWatcher&) = delete;
-    SignalWatcher& operator=(const SignalWatcher&) = delete;
-
-private:
-    const sigset_t signals = StopSignals();
-    std::atomic<bool> done{false};
-    std::thread watcher;
-};
-
 bool IsOnlyArgument(int argc, char* argv[], const char* a, const char* b = nullptr)
 {
     return argc == 2 && (std::strcmp(argv[1], a) == 0 || (b && std::strcmp(argv[1], b) == 0));
@@ -82,10 +29,8 @@ void ReportOpenFailure(const BridgeProgram& program, const std::string& device,
                        const boost::system::error_code& reason)
 {
     if (SerialDeviceInUse(reason))
-        std::cerr << program.name << ": serial device " << device
-                  << " is in use by another process (another bridge reading it?); stop it, or "
-                     "set ReopenDevice = true to wait until it lets go"
-                  << std::endl;
+        std::cerr << DeviceInUseLine(program.name, device)
+                  << "; stop it, or set ReopenDevice = true to wait until it lets go" << std::endl;
     else
         std::cerr << SerialDeviceError(program.name, "cannot open", device, reason.message(),
                                        program.deviceVariable.c_str())
@@ -106,6 +51,7 @@ void ReportLostDevice(const BridgeProgram& program, const std::string& device,
 struct RunOutcome
 {
     bool started = false;
+    bool refused = false; // the server refused the name, and the run said so
     std::string readError;
 };
 
@@ -116,15 +62,20 @@ RunOutcome RunApplication(const CommandLine& picked, const BridgeProgram& progra
                           const SentenceFormat& format, const SettingsRead& read)
 {
     CSimulator app(program, format, read.settings, BridgeSeams{{}, {}, read.keysRead});
-    SignalWatcher signals(app);
+    app.QuitOnStopSignals();
     RunOutcome outcome;
     outcome.started = app.Run(picked.moosName.c_str(), picked.missionFile.c_str());
+    outcome.refused = app.ServerRefused();
     outcome.readError = app.ReadError();
     return outcome;
 }
 
 int RunBridge(const CommandLine& picked, const BridgeProgram& program, const SentenceFormat& format)
 {
+    // Before anything about the device: a wrong mission file explains the rest.
+    if (!std::ifstream(picked.missionFile))
+        std::cerr << program.name << ": cannot read mission file " << picked.missionFile << ": "
+                  << std::strerror(errno) << "; running on the defaults" << std::endl;
     SettingsRead read = ReadBridgeSettings(picked.missionFile, picked.moosName, program);
     if (!read.error.empty())
     {
@@ -147,6 +98,8 @@ int RunBridge(const CommandLine& picked, const BridgeProgram& program, const Sen
         ReportOpenFailure(program, read.settings.serialPort, e.code());
         return 1;
     }
+    if (outcome.refused)
+        return 1;
     if (!outcome.started)
     {
         // A bridge that never ran (no usable server address, say) must not
@@ -174,7 +127,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], const std::stri
 int RunBridgeProgram(int argc, char* argv[], const BridgeProgram& program,
                      const SentenceFormat& format)
 {
-    BlockStopSignals();
+    MOOSBlockStopSignals();
     if (IsOnlyArgument(argc, argv, "--help", "-h"))
     {
         std::cout << UsageText(program);

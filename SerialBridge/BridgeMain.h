@@ -12,14 +12,17 @@
 // one line and status 1, unless ReopenDevice makes it wait); and runs it
 // until it quits.
 //
-// SIGTERM, SIGINT and SIGHUP ask the application to quit: it finishes its
-// pass (a read waits at most 200 ms), delivers what it has published, closes
-// its connection and the program exits 0. A device lost without
-// ReopenDevice ends it with one line saying what happened and what to do,
-// and status 1; so does a start that fails inside Run (no usable server
-// host or port in the mission file). Either line is the last the program
-// prints on standard error: the application, and with it its connection,
-// is gone by then.
+// SIGTERM, SIGINT and SIGHUP ask the application to quit (the framework's
+// CMOOSApp::QuitOnStopSignals): it finishes its pass (a read waits at most
+// 200 ms), delivers what it has published, closes its connection and the
+// program exits 0. A device lost without ReopenDevice ends it with one line
+// saying what happened and what to do, and status 1; so does a start that
+// fails inside Run (no usable server host or port in the mission file).
+// Either line is the last the program prints on standard error: the
+// application, and with it its connection, is gone by then. A name the
+// server refuses ends it with status 1 after the framework's line saying
+// so. A mission file that cannot be read is the first line it prints; it
+// then runs on the defaults.
 //
 // Call it first thing in main, before any other thread is started: it
 // blocks the stop signals in the calling thread so that every thread started

@@ -50,29 +50,55 @@ std::string ReadDataTimeout(CProcessConfigReader& reader, double& seconds)
     return "";
 }
 
-void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, BridgeSettings& s)
+// true, false (any case) or a number: what the block's rule was made for.
+bool IsPlainFlag(const std::string& text)
+{
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return MOOSStrCmp(text, "TRUE") || MOOSStrCmp(text, "FALSE") || (!text.empty() && *end == '\0');
+}
+
+// Reads a boolean key by the block's rule; a value such as "yes" or "on",
+// which the rule reads as false, is warned about.
+void ReadFlag(CProcessConfigReader& reader, const std::string& key, bool& flag,
+              const BridgeProgram& program, std::vector<std::string>& warnings)
+{
+    std::string text;
+    if (!reader.GetConfigurationParam(key, text) || !reader.GetConfigurationParam(key, flag) ||
+        IsPlainFlag(text))
+        return;
+    warnings.push_back(program.name + ": warning: " + key + " = " + text +
+                       " is neither true nor false nor a number; read as " +
+                       (flag ? "true" : "false"));
+}
+
+void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, BridgeSettings& s,
+               std::vector<std::string>& warnings)
 {
     reader.GetConfigurationParam("SerialPort", s.serialPort);
-    reader.GetConfigurationParam("VerifyChecksum", s.verifyChecksum);
-    reader.GetConfigurationParam("PublishEveryLine", s.publishEveryLine);
-    reader.GetConfigurationParam("ReopenDevice", s.reopenDevice);
-    reader.GetConfigurationParam("Echo", s.echo);
+    const auto flag = [&](const char* key, bool& value)
+    { ReadFlag(reader, key, value, program, warnings); };
+    flag("VerifyChecksum", s.verifyChecksum);
+    flag("PublishEveryLine", s.publishEveryLine);
+    flag("ReopenDevice", s.reopenDevice);
+    flag("Echo", s.echo);
     if (program.readsGga)
     {
-        reader.GetConfigurationParam("AcceptAnyTalker", s.acceptAnyTalker);
-        reader.GetConfigurationParam("RequireFix", s.requireFix);
+        flag("AcceptAnyTalker", s.acceptAnyTalker);
+        flag("RequireFix", s.requireFix);
     }
 }
 
 // StampTime is a flag, or for a GPS bridge "receiver": the time of fix.
-void ReadStampTime(CProcessConfigReader& reader, const BridgeProgram& program, BridgeSettings& s)
+void ReadStampTime(CProcessConfigReader& reader, const BridgeProgram& program, BridgeSettings& s,
+                   std::vector<std::string>& warnings)
 {
     std::string text;
     if (program.readsGga && reader.GetConfigurationParam("StampTime", text) &&
         MOOSStrCmp(text, "receiver"))
         s.gps.stampReceiver = true;
     else
-        reader.GetConfigurationParam("StampTime", s.stampTime);
+        ReadFlag(reader, "StampTime", s.stampTime, program, warnings);
 }
 
 std::string ReadPrefix(CProcessConfigReader& reader, std::string& prefix)
@@ -153,8 +179,8 @@ void ReadBlock(CProcessConfigReader& reader, const std::string& missionFile,
     read.error = ReadBaudRate(reader, read.settings.baudRate);
     if (read.error.empty())
         read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
-    ReadFlags(reader, program, read.settings);
-    ReadStampTime(reader, program, read.settings);
+    ReadFlags(reader, program, read.settings, read.warnings);
+    ReadStampTime(reader, program, read.settings, read.warnings);
     if (read.error.empty() && program.readsGga)
         read.error = ReadGps(reader, read.settings.gps);
     read.keysRead = reader.KeysAskedFor();
@@ -318,7 +344,7 @@ std::string UsageText(const BridgeProgram& program)
     text += "  VerifyChecksum = false      true: a line with a wrong or missing *hh is\n"
             "                              ignored\n"
             "  PublishEveryLine = true     false: publish only after a line that gave values\n"
-            "  StampTime = false           true: stamp values with the current MOOS time\n"
+            "  StampTime = false           true: stamp values with the time of their line\n"
             "  DataTimeout = 0             seconds of silence (up to 86400) that raise the\n"
             "                              application error (0: off)\n"
             "  ReopenDevice = false        true: wait for a missing, busy or lost device\n"

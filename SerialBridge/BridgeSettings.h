@@ -14,7 +14,8 @@
 //
 // Key names are compared without regard to case, like every other key of the
 // mission file; boolean values follow the block's rule (TRUE in any case or a
-// positive number is true, anything else false).
+// positive number is true, anything else false), and a value that is neither
+// true, false nor a number ("yes", "on") is warned about with how it is read.
 //
 // Plain values; safe to copy and to read from any thread.
 #ifndef SERIALBRIDGE_BRIDGESETTINGS_H
@@ -85,7 +86,7 @@ struct SettingsRead
     // is well.
     std::string error;
     // Lines to print once at start-up: a mission file without the process's
-    // block.
+    // block, a boolean key with a value such as "yes".
     std::vector<std::string> warnings;
     // The upper-case names of the keys the read asked for.
     std::set<std::string> keysRead;

@@ -15,3 +15,9 @@ std::string SerialDeviceError(const std::string& program, const std::string& act
     return program + ": " + action + " serial device " + device + ": " + reason + " (set " +
            variable + " to read another device)";
 }
+
+std::string DeviceInUseLine(const std::string& program, const std::string& device)
+{
+    return program + ": serial device " + device +
+           " is in use by another process (another bridge reading it?)";
+}

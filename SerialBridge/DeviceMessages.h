@@ -17,4 +17,9 @@ std::string SerialDeviceError(const std::string& program, const std::string& act
                               const std::string& device, const std::string& reason,
                               const char* variable);
 
+// The line when another process holds the device: "<program>: serial device
+// <device> is in use by another process (another bridge reading it?)",
+// without a newline; the caller adds what happens next.
+std::string DeviceInUseLine(const std::string& program, const std::string& device);
+
 #endif

@@ -1,5 +1,6 @@
 #include "SerialBridge.h"
 
+#include "DeviceMessages.h"
 #include "NmeaChecksum.h"
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
@@ -20,6 +21,9 @@ constexpr milliseconds kReadSlice{200};
 constexpr milliseconds kSilentPass{1000};
 // How often a missing device is tried again.
 constexpr milliseconds kReopenPeriod{1000};
+// Lines that keep arriving while a pass handles them end the pass after
+// this long, so that mail and status records are not held off for ever.
+constexpr milliseconds kLongestPassOfLines{200};
 // Rejected lines are traced at most this often.
 constexpr std::chrono::seconds kRejectionTracePeriod{60};
 } // namespace
@@ -67,14 +71,27 @@ void CSimulator::RequireDevice()
     if (!settings.reopenDevice)
         throw boost::system::system_error(serial.openError(), "opening " + serial.devicePath());
     const std::string reason = serial.openError().message();
-    MOOSTrace("%s: cannot open serial device %s: %s; trying again every second\n",
-              program.name.c_str(), serial.devicePath().c_str(), reason.c_str());
+    if (SerialDeviceInUse(serial.openError()))
+        MOOSTrace("%s; trying again every second\n",
+                  DeviceInUseLine(program.name, serial.devicePath()).c_str());
+    else
+        MOOSTrace("%s: cannot open serial device %s: %s; trying again every second\n",
+                  program.name.c_str(), serial.devicePath().c_str(), reason.c_str());
     ReportHealth(true, "cannot open serial device " + serial.devicePath() + ": " + reason);
     nextOpenTry = Clock::now() + kReopenPeriod;
 }
 
+CSimulator::~CSimulator()
+{
+    serial.reportDropTotal();
+}
+
 bool CSimulator::OnStartUp()
 {
+    // Now that every line already received is handled each pass, lines go
+    // stale only when passes are further apart than a line may wait.
+    serial.setBehindAdvice("raise \"AppTick\" in the block of " + GetAppName() +
+                           " so that a pass comes at least every 2 s");
     for (const std::string& warning : UnreadKeyWarnings(program, GetMissionFileName(), GetAppName(),
                                                         missionReader, seams.keysRead))
         std::cerr << warning << std::endl;
@@ -127,7 +144,29 @@ void CSimulator::ServeLine()
     }
     NoteLine();
     HandleLine(text);
+    HandleWaitingLines();
     CheckAwaited();
+}
+
+// A receiver sends its sentences in bursts, several a second: taking one
+// line per pass would leave the rest to age and be dropped at any ordinary
+// AppTick. Every line already received is handled now, each as if alone.
+void CSimulator::HandleWaitingLines()
+{
+    const Clock::time_point end = Clock::now() + kLongestPassOfLines;
+    std::string text;
+    try
+    {
+        while (!QuitRequested() && Clock::now() < end && serial.readLine(text, milliseconds(0)))
+        {
+            NoteLine();
+            HandleLine(text);
+        }
+    }
+    catch (const boost::system::system_error& e)
+    {
+        LoseDevice(e.code());
+    }
 }
 
 void CSimulator::HandleLine(const std::string& text)
@@ -194,7 +233,9 @@ void CSimulator::RetireOnceValues()
 
 void CSimulator::Publish(const SentenceValue& value)
 {
-    const double time = value.time ? *value.time : settings.stampTime ? MOOSTime() : 0.0;
+    // A value keeps the time of the line that gave it, however often it is
+    // published again, so that its age stays visible to its readers.
+    const double time = value.time ? *value.time : settings.stampTime ? value.readTime : 0.0;
     if (seams.outbox)
         seams.outbox(value, time);
     else if (value.number)

@@ -1,16 +1,20 @@
 // CSimulator: the MOOS application of a serial bridge, built from a sensor's
 // sentence format (SentenceFormat) and the settings of its block.
 //
-// The application owns the sensor's serial line (serial) and reads it, one
-// line per Iterate; the format only says what a line means. Around that it
-// owns:
+// The application owns the sensor's serial line (serial) and reads it: an
+// Iterate waits for a line, then handles it and every whole line already
+// received behind it, one after the other, each exactly as if it had come
+// alone (HandleLine is the path of one line); the format only says what a
+// line means. Around that it owns:
 //  - the checks a line passes before its values are taken: it must be one of
 //    the format's own, with VerifyChecksum its checksum must be sound, and
 //    the format may still refuse it (valuesOf gives nullopt);
 //  - the values: the last value of every name, held in one table and
 //    published again after every line (or with PublishEveryLine false only
-//    after a line that gave values), stamped with 0, with the MOOS time
-//    (StampTime), or with the time the format gives; then the echo (Echo);
+//    after a line that gave values), stamped with 0, with the MOOS time of
+//    the line that gave the value (StampTime; a value published again keeps
+//    its line's stamp, so its age shows), or with the time the format gives;
+//    then the echo (Echo);
 //  - time-outs: without DataTimeout a pass waits for a line as long as it
 //    takes; with it, a pass waits at most a second, and silence of the
 //    device (no line arrived, whether taken or dropped as too old) longer
@@ -77,6 +81,8 @@ public:
     // ReopenDevice makes the bridge wait for it.
     CSimulator(const BridgeProgram& program, SentenceFormat format, const BridgeSettings& settings,
                BridgeSeams seams = {});
+    // Traces the total of lines the reader dropped, when it dropped any.
+    ~CSimulator() override;
 
     bool OnNewMail(MOOSMSG_LIST& NewMail) override;
     bool Iterate() override;
@@ -110,8 +116,11 @@ private:
     void CheckAwaited();
 
     // The work of one Iterate: (re)opens the device when it is missing,
-    // waits for a line and handles it.
+    // waits for a line and handles it and every line received behind it.
     void ServeLine();
+    // Handles the lines already received, each through HandleLine, for at
+    // most a fraction of a second.
+    void HandleWaitingLines();
     // Waits for a line until the pass's deadline; false when none came.
     bool WaitForLine(std::string& line);
     Clock::time_point PassDeadline() const;

@@ -91,7 +91,7 @@ void LineAssembler::discardOverlongRun()
 bool LineAssembler::take(std::string& line, TimePoint now)
 {
     dropStaleLines(now);
-    reportDrops();
+    reportDrops(now);
     absent = false;
     if (held.empty())
         return false;
@@ -121,7 +121,6 @@ void LineAssembler::dropOldestLine(DropCause cause)
         takeCause = cause;
     held.drop();
     ++droppedThisTake;
-    ++droppedSinceCaughtUp;
     switch (cause)
     {
     case DropCause::CallerSlower:
@@ -136,49 +135,42 @@ void LineAssembler::dropOldestLine(DropCause cause)
     }
 }
 
-void LineAssembler::reportDrops()
+void LineAssembler::reportDrops(TimePoint now)
 {
     if (droppedThisTake == 0)
         return;
-    // An absence is told every time; a slow caller once until it catches up.
-    const bool news =
-        takeCause == DropCause::CallerAway || !behindReported || takeCause != reportedCause;
-    if (news)
+    unreported += droppedThisTake;
+    // An absence is told every time; lines a slow caller loses at once and
+    // then in a summary at most once a minute, so every one is counted.
+    if (takeCause == DropCause::CallerAway)
     {
-        switch (takeCause)
-        {
-        case DropCause::CallerAway:
-            emit("SimpleSerial: dropped %zu lines from %s that waited while nothing read them "
-                 "for %.1f s",
-                 droppedThisTake, source.c_str(), Seconds(awayFor));
-            break;
-        case DropCause::CallerSlower:
-            emit("SimpleSerial: dropped %zu lines from %s that waited more than %.0f s, and drops "
-                 "the oldest while the device sends lines faster than the loop reads them",
-                 droppedThisTake, source.c_str(), Seconds(kMaxLineAge));
-            break;
-        case DropCause::NoRoom:
-            emit("SimpleSerial: dropped the oldest %zu lines from %s: more than %zu bytes of "
-                 "lines waited unread, the loop reads slower than the device sends",
-                 droppedThisTake, source.c_str(), kMaxPendingBytes);
-            break;
-        }
-        behindReported = true;
-        reportedCause = takeCause;
-        droppedReported = droppedSinceCaughtUp;
+        emit("SimpleSerial: dropped %zu lines from %s that waited while nothing read them "
+             "for %.1f s",
+             droppedThisTake, source.c_str(), Seconds(awayFor));
+        unreported -= droppedThisTake;
+    }
+    else if (!summaryTold || now - lastSummary >= kDropSummaryPeriod)
+    {
+        const char* why = takeCause == DropCause::NoRoom
+                              ? "more than 65536 bytes of lines waited unread"
+                              : "they waited more than 2 s unread";
+        emit("SimpleSerial: dropped %zu lines from %s: %s (%zu since start)%s%s", unreported,
+             source.c_str(), why, dropped.lines(), behindAdvice.empty() ? "" : "; ",
+             behindAdvice.c_str());
+        unreported = 0;
+        summaryTold = true;
+        lastSummary = now;
     }
     droppedThisTake = 0;
 }
 
-void LineAssembler::caughtUp()
+void LineAssembler::reportTotal()
 {
-    if (behindReported && droppedSinceCaughtUp > droppedReported)
-        emit("SimpleSerial: reading %s is current again; %zu lines were dropped in all while it "
-             "was behind",
-             source.c_str(), droppedSinceCaughtUp);
-    behindReported = false;
-    droppedSinceCaughtUp = 0;
-    droppedReported = 0;
+    if (dropped.lines() == 0)
+        return;
+    emit("SimpleSerial: %zu lines from %s were dropped in all: %zu waited too long, %zu while "
+         "nothing read them, %zu for room",
+         dropped.lines(), source.c_str(), dropped.stale, dropped.waitedAway, dropped.noRoom);
 }
 
 void LineAssembler::emit(const char* format, ...)

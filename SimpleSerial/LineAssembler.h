@@ -30,8 +30,10 @@
 // the newest.
 //
 // Each kind of loss is counted (drops()) and traced through the sink with
-// its cause and what was dropped: every absence, but a slow caller's losses
-// once until it catches up, when one more trace gives their total.
+// its cause and what was dropped: every absence at once; a slow caller's
+// losses at the first and then in a summary at most once a minute (with the
+// advice the owner gave, setBehindAdvice), so every dropped line is counted
+// in some trace; reportTotal gives the total since start (at exit).
 //
 // A plain value; one thread at a time.
 #ifndef SIMPLESERIAL_LINEASSEMBLER_H
@@ -78,6 +80,12 @@ public:
     LineAssembler(std::string source, SerialTraceSink trace);
 
     void setTraceSink(SerialTraceSink sink) { trace = std::move(sink); }
+    // What the traces of lines a slow caller lost add on how to keep up (the
+    // program's own setting); empty for nothing.
+    void setBehindAdvice(std::string advice) { behindAdvice = std::move(advice); }
+    // Traces the lines lost since the assembler was made, by cause; nothing
+    // when none was.
+    void reportTotal();
 
     // The input (re)starts at now: the caller's pace is measured afresh and
     // lines held age as usual again.
@@ -94,8 +102,6 @@ public:
     // Drops what the bounds say at now, then moves the oldest line left into
     // line; false when none is held.
     bool take(std::string& line, TimePoint now);
-    // The caller is about to wait for bytes: it has taken all there was.
-    void caughtUp();
 
     LineDrops drops() const { return dropped; }
     // When the newest whole line was read from the device, whether it was
@@ -115,7 +121,7 @@ private:
     void dropStaleLines(TimePoint now);
     void boundHeldBytes();
     void dropOldestLine(DropCause cause);
-    void reportDrops();
+    void reportDrops(TimePoint now);
     void emit(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     const std::string source;
@@ -138,13 +144,13 @@ private:
     Clock::duration awayFor{};
     bool absent = false;
 
-    // Drop bookkeeping for the traces: lines dropped since the caller was
-    // last caught up, how many of those a trace has told, and the lines and
-    // cause of this take.
-    std::size_t droppedSinceCaughtUp = 0;
-    std::size_t droppedReported = 0;
-    bool behindReported = false;
-    DropCause reportedCause = DropCause::CallerSlower;
+    // Drop bookkeeping for the traces: slow-caller losses not yet told,
+    // when the last summary was told, and the lines and cause of this take.
+    static constexpr std::chrono::seconds kDropSummaryPeriod{60};
+    std::string behindAdvice;
+    std::size_t unreported = 0;
+    bool summaryTold = false;
+    TimePoint lastSummary{};
     std::size_t droppedThisTake = 0;
     DropCause takeCause = DropCause::CallerSlower;
     LineDrops dropped;

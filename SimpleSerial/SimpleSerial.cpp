@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -105,6 +106,8 @@ bool SimpleSerial::tryOpen()
 
 void SimpleSerial::close()
 {
+    if (isOpen())
+        ::ioctl(serial.native_handle(), TIOCNXCL);
     boost::system::error_code ignored;
     serial.close(ignored);
     deviceError.clear();
@@ -128,6 +131,10 @@ void SimpleSerial::openAndLock()
                 "locking " + device);
         throw ErrnoError(error, "locking " + device);
     }
+    // The terminal's exclusive mode too: an ordinary process that opens the
+    // device without asking for the lock (cat, a terminal program) is
+    // refused instead of stealing lines. Root may still open it.
+    ::ioctl(fd, TIOCEXCL);
     boost::system::error_code ec;
     serial.assign(fd, ec);
     if (ec)
@@ -205,7 +212,6 @@ bool SimpleSerial::readLineUntil(std::string& line, Clock::time_point deadline)
             throw SystemError(
                 boost::system::errc::make_error_code(boost::system::errc::bad_file_descriptor),
                 "reading " + device + " while it is closed");
-        lines.caughtUp();
         if (!waitReadable(deadline))
             return false;
     }

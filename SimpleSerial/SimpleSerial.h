@@ -3,8 +3,10 @@
 // Opening takes the device (a serial port or a pseudo-terminal) for this
 // process alone, with an advisory exclusive lock (flock) taken right after
 // the open and before any setting is changed, and sets it to raw 8N1 without
-// flow control at the given rate. The terminal's own exclusive mode is not
-// used: it does not stop a process running as root, and the lock does.
+// flow control at the given rate. While it is open the terminal's exclusive
+// mode (TIOCEXCL) is set as well, so that an ordinary process that ignores
+// the lock cannot open the device and steal its lines; a process running as
+// root still can, and only the lock stops another reader of that kind.
 //
 // readLine waits a bounded time for a whole line, readString without bound;
 // both return the line with its "\r\n". Bytes the device delivers behind a
@@ -20,7 +22,8 @@
 // what the reader sees: each call first empties the device's queue, and
 // bytes read while a call waits are stamped when poll wakes for them.
 // Losses are traced through the sink set by setTraceSink (standard error
-// unless set), one line per loss, and counted in drops(). The clock that
+// unless set), an absence at once and a slow caller's losses at most once a
+// minute, and counted in drops(). The clock that
 // stamps lines is a seam (setClock); waits always run on the real one.
 //
 // Errors of the device (it cannot be opened, is locked by another process,
@@ -74,12 +77,20 @@ public:
     // in openError().
     SimpleSerial(std::string port, unsigned int baud_rate, SerialDeferredOpen);
 
+    // Closes the device, leaving its exclusive mode.
+    ~SimpleSerial() { close(); }
     SimpleSerial(const SimpleSerial&) = delete;
     SimpleSerial& operator=(const SimpleSerial&) = delete;
 
     // Where the reader's traces go, one line per call without a newline;
     // an empty sink drops them.
     void setTraceSink(SerialTraceSink sink) { lines.setTraceSink(std::move(sink)); }
+    // What traces of lines lost to a slow caller add on how the program can
+    // keep up (its own setting); empty for nothing.
+    void setBehindAdvice(std::string advice) { lines.setBehindAdvice(std::move(advice)); }
+    // Traces the lines lost since the object was made, by cause (for the
+    // end of a program); nothing when none was.
+    void reportDropTotal() { lines.reportTotal(); }
     // The clock that stamps lines and measures their age (for tests that
     // move time); steady_clock::now unless set.
     void setClock(std::function<Clock::time_point()> now);

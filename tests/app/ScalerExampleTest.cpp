@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 
 class ScalerExample : public ::testing::Test
@@ -31,6 +32,14 @@ protected:
 
     void StartScaler(const std::string& block)
     {
+        LaunchScaler(block);
+        sender.Run("127.0.0.1", server->GetPort(), "Sender", 20);
+        ASSERT_TRUE(WaitFor([&] { return sender.IsConnected(); }));
+    }
+
+    // The example alone, registered with the server.
+    void LaunchScaler(const std::string& block)
+    {
         const std::string mission =
             dir.Write("scaler.moos", "MOOSTimeWarp = 10\nServerHost = 127.0.0.1\nServerPort = " +
                                          std::to_string(server->GetPort()) +
@@ -41,8 +50,6 @@ protected:
             std::vector<std::string>{SCALER_PATH, mission, "Scaler"});
         ASSERT_TRUE(scaler->Started());
         ASSERT_TRUE(server->WaitForClient("Scaler", 20.0));
-        sender.Run("127.0.0.1", server->GetPort(), "Sender", 20);
-        ASSERT_TRUE(WaitFor([&] { return sender.IsConnected(); }));
     }
 
     // Publishes input until the server holds output (the scaler may not
@@ -76,4 +83,19 @@ TEST_F(ScalerExample, OutputNameDefaultsFromTheInput)
 {
     StartScaler("Input = DEPTH\nOffset = -1");
     EXPECT_NEAR(Scaled(10.0, "DEPTH_SCALED"), 9.0, 1e-9);
+}
+
+// What a service manager does to stop it: every stop signal ends it cleanly
+// once it runs, connected to the server.
+TEST_F(ScalerExample, StopSignalsEndItWithStatusZero)
+{
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    {
+        LaunchScaler("Input = DEPTH");
+        ASSERT_TRUE(
+            WaitFor([&] { return scaler->Stderr().find("is Running") != std::string::npos; }))
+            << scaler->Stderr();
+        ::kill(scaler->Pid(), signal);
+        EXPECT_EQ(scaler->WaitExit(), 0) << "signal " << signal;
+    }
 }

@@ -165,6 +165,35 @@ TEST_F(BridgeSettingsTest, AMissionFileWithoutTheBlockIsWarnedAbout)
     EXPECT_TRUE(read.settings.echo);
 }
 
+// "yes" reads as false by the block's rule: the user is told, once per key.
+TEST_F(BridgeSettingsTest, FlagsThatAreNeitherTrueNorFalseNorANumberAreWarnedAbout)
+{
+    const struct
+    {
+        const char* value;
+        const char* warning; // empty: none
+    } cases[] = {{"yes", "Vantor: warning: RequireFix = yes is neither true nor false nor a "
+                         "number; read as false"},
+                 {"on", "RequireFix = on is neither"},
+                 {"TRUE", ""},
+                 {"false", ""},
+                 {"1", ""},
+                 {"0.5", ""}};
+    for (const auto& c : cases)
+    {
+        const SettingsRead read =
+            Read(std::string("ProcessConfig = Vantor\n{\n  RequireFix = ") + c.value + "\n}\n");
+        if (*c.warning == '\0')
+        {
+            EXPECT_TRUE(read.warnings.empty()) << c.value;
+            continue;
+        }
+        ASSERT_EQ(read.warnings.size(), 1u) << c.value;
+        EXPECT_NE(read.warnings[0].find(c.warning), std::string::npos) << read.warnings[0];
+        EXPECT_FALSE(read.settings.requireFix);
+    }
+}
+
 // The framework reads the file again when it runs and says then what it
 // has to say; the early read must not say it a second time.
 TEST_F(BridgeSettingsTest, TheEarlyReadPrintsNothing)

@@ -8,6 +8,8 @@
 #include "SerialBridge.h"
 #include "SerialTestSupport.h"
 
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -26,6 +28,7 @@ using Publications = std::vector<std::pair<std::string, std::string>>;
 struct RecordedPublications
 {
     Publications published;
+    std::vector<double> stamps; // the time of each publication
 };
 
 // A bridge application with its publications recorded instead of posted.
@@ -35,8 +38,11 @@ public:
     Recording(const BridgeProgram& program, const SentenceFormat& format,
               const BridgeSettings& settings)
         : CSimulator(program, format, settings,
-                     BridgeSeams{[this](const SentenceValue& value, double)
-                                 { published.emplace_back(value.name, value.text); },
+                     BridgeSeams{[this](const SentenceValue& value, double time)
+                                 {
+                                     published.emplace_back(value.name, value.text);
+                                     stamps.push_back(time);
+                                 },
                                  {},
                                  {}})
     {
@@ -112,6 +118,34 @@ inline std::string DigestOfFeeding(Recording& app, std::istream& in)
             for (const char c : *part + '\0')
                 hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     return std::to_string(app.published.size()) + " " + std::to_string(hash);
+}
+
+// With StampTime, the lines of fresh each give values and those of stale
+// none: everything published after the last fresh line, again and again,
+// keeps that line's stamp, however much later it goes out.
+inline void ExpectRepublishedValuesKeepTheirStamp(Recording& app,
+                                                  const std::vector<std::string>& fresh,
+                                                  const std::vector<std::string>& stale)
+{
+    // Each line read at a later MOOS time than the one before.
+    const auto handleLater = [&app](const std::string& line)
+    {
+        const double before = MOOSTime();
+        EXPECT_TRUE(serialtest::WaitFor([&] { return MOOSTime() > before; }));
+        app.HandleLine(line);
+    };
+    testing::internal::CaptureStdout();
+    for (const std::string& line : fresh)
+        handleLater(line);
+    EXPECT_FALSE(app.stamps.empty());
+    const double stamp = app.stamps.empty() ? 0.0 : app.stamps.back();
+    EXPECT_GT(stamp, 0.0);
+    app.stamps.clear();
+    for (const std::string& line : stale)
+        handleLater(line);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(app.stamps, std::vector<double>(app.stamps.size(), stamp));
+    EXPECT_GE(app.stamps.size(), stale.size());
 }
 
 // "<mission file>|<process name>" as picked from the first argc arguments.

@@ -81,6 +81,18 @@ TEST_F(DirkelTest, VerifyChecksumKeepsTheHeadingOfDamagedLines)
     EXPECT_EQ(app->RejectedLines(), 2u);
 }
 
+TEST_F(DirkelTest, HeadingKeepsItsStampThroughDamagedLines)
+{
+    BridgeSettings settings;
+    settings.verifyChecksum = true;
+    settings.stampTime = true;
+    Configure(settings);
+    const std::string damaged = "$C328.3P0.2R-18.3T19.0*1F\r\n";
+    bridgetest::ExpectRepublishedValuesKeepTheirStamp(
+        *app, {"$C212.4P2.5R-14.0T28.4Mx107977.90My-79422.00Mz173.27*08\r\n"},
+        std::vector<std::string>(20, damaged));
+}
+
 TEST_F(DirkelTest, WithoutPublishEveryLineOtherLinesAreNeitherPublishedNorEchoed)
 {
     BridgeSettings settings;

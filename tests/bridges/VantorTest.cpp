@@ -174,6 +174,16 @@ TEST_F(VantorTest, RequireFixIgnoresSentencesWithoutAFix)
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
+TEST_F(VantorTest, PositionsWithoutNewFixKeepTheStampOfTheirFix)
+{
+    BridgeSettings settings = With(&BridgeSettings::requireFix);
+    settings.stampTime = true;
+    Configure(settings);
+    bridgetest::ExpectRepublishedValuesKeepTheirStamp(
+        *app, {kWorkedExample, kWorkedExample, kWorkedExample},
+        {kNoFix, kNoFix, kNoFix, kNoFix, kNoFix});
+}
+
 TEST_F(VantorTest, WithoutPublishEveryLineOnlyGgaSentencesPublishAndEcho)
 {
     Configure(With(&BridgeSettings::publishEveryLine, false));
@@ -181,6 +191,19 @@ TEST_F(VantorTest, WithoutPublishEveryLineOnlyGgaSentencesPublishAndEcho)
     EXPECT_TRUE(app->published.empty());
     EXPECT_EQ(Feed(kWorkedExample), "4807.038\n01131.000\nE\nN\n");
     EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
+}
+
+// A burst is handled in the pass that finds it, each line as if alone.
+TEST_F(VantorTest, OnePassHandlesEveryLineAlreadyReceived)
+{
+    const std::string printed =
+        Feed(std::string(kUbloxGga) + "$GPGSV,1,1,00*79\r\n" + kWorkedExample);
+    ASSERT_EQ(app->published.size(), 12u);
+    EXPECT_EQ(Publications(app->published.begin(), app->published.begin() + 4),
+              Position("", "", "", ""));
+    EXPECT_EQ(Publications(app->published.end() - 4, app->published.end()),
+              Position("4807.038", "01131.000", "E", "N"));
+    EXPECT_EQ(printed, "\n\n\n\n\n\n\n\n4807.038\n01131.000\nE\nN\n");
 }
 
 TEST_F(VantorTest, WithoutEchoNothingIsPrinted)
@@ -368,6 +391,19 @@ TEST(VantorProgramTest, StopSignalsAreBlockedFirstThing)
                 EXPECT_EQ(sigismember(&blocked, signal), 1) << signal;
         })
         .join();
+}
+
+// A mistyped mission file explains everything after it: it comes first.
+TEST(VantorProgramTest, MissionFileThatCannotBeReadIsTheFirstLine)
+{
+    serialtest::ChildProcess bridge({serialtest::Program("Vantor"), "nosuch.moos"},
+                                    {"VANTOR_DEVICE=/dev/no-such-sensor"});
+    EXPECT_EQ(bridge.Wait(), 1);
+    EXPECT_EQ(bridge.Stderr().rfind("Vantor: cannot read mission file nosuch.moos: No such file "
+                                    "or directory; running on the defaults\n",
+                                    0),
+              0u)
+        << bridge.Stderr();
 }
 
 TEST(VantorProgramTest, DeviceThatCannotBeOpenedEndsWithOneLineAndStatusOne)

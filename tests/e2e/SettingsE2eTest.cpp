@@ -387,6 +387,38 @@ TEST_F(SettingsTest, SecondBridgeOnTheSameDeviceIsRefused)
     EXPECT_TRUE(first.Running());
 }
 
+// A second bridge under a name the server already knows: refused, it says
+// so on a line of its own and ends with status 1 instead of idling.
+TEST_F(SettingsTest, BridgeWhoseNameIsRefusedEndsWithStatusOne)
+{
+    Process sensor({Program("SensorSim"), "--compass", "--rate", "20"});
+    Process other({Program("SensorSim"), "--compass", "--rate", "20"});
+    Process& first = Start("Dirkel", sensor.FirstLine(), {});
+    ASSERT_TRUE(server.Log().WaitForCount("Compass", "CompassData", 2)) << first.Stderr();
+    Process& second = Start("Dirkel", other.FirstLine(), {});
+    EXPECT_EQ(second.WaitExit(), 1) << second.Stderr();
+    const std::string refusal = "\"\nCompass: the MOOS server refused the name \"Compass\"";
+    EXPECT_NE(second.Stderr().find(refusal), std::string::npos) << second.Stderr();
+    EXPECT_EQ(second.Stderr().find("did not start"), std::string::npos) << second.Stderr();
+    EXPECT_TRUE(first.Running());
+}
+
+// Waiting for a busy device is told in the words of the refusal without
+// ReopenDevice (see SecondBridgeOnTheSameDeviceIsRefused).
+TEST_F(SettingsTest, BusyDeviceIsToldTheSameWithReopenDevice)
+{
+    Process sensor({Program("SensorSim"), "--compass", "--rate", "20"});
+    const std::string device = sensor.FirstLine();
+    Process& first = Start("Dirkel", device, {});
+    ASSERT_TRUE(server.Log().WaitForCount("Compass", "CompassData", 2)) << first.Stderr();
+    Process& second = Start("Dirkel", device, {"ReopenDevice = true"}, "Compass2");
+    const std::string busy = "Dirkel: serial device " + device +
+                             " is in use by another process (another bridge reading it?); "
+                             "trying again every second";
+    EXPECT_TRUE(WaitFor([&] { return second.Stderr().find(busy) != std::string::npos; }))
+        << second.Stderr();
+}
+
 // The way a service manager stops a bridge: what it has read reaches the
 // server, the echo is complete and the exit status is 0.
 TEST_F(SettingsTest, SigtermDeliversTheLastValuesAndExitsZero)

@@ -218,17 +218,29 @@ TEST_F(SensorSimProgramTest, GpsBurstsReachTheReaderWholeAndItEndsAfterTheCount)
         << sim->Stderr();
 }
 
+// The summary counts GGA sentences of every talker, as the GPS bridge can.
 TEST_F(SensorSimProgramTest, ReplayWritesEveryLineWithCrLf)
 {
-    const std::string capture = moostest::CapturePath("nmea/motorola-t805.nmea").string();
-    MOOS_SKIP_WITHOUT_CAPTURE(capture);
-    auto sim = Start({"--replay", capture, "--fast"});
-    SimpleSerial device(sim->FirstLine(), 19200);
-    const std::vector<std::string> lines = ReadLines(device, 50);
-    EXPECT_EQ(lines.front().compare(0, 7, "$GPGGA,"), 0);
-    EXPECT_EQ(sim->Wait(), 0);
-    EXPECT_EQ(serialtest::LinesWith(sim->Stderr(), "50 lines written (25 $GPGGA").size(), 1u)
-        << sim->Stderr();
+    const struct
+    {
+        const char* capture;
+        std::size_t lines;
+        const char* first;
+        const char* summary;
+    } cases[] = {{"motorola-t805.nmea", 50, "$GPGGA,", "50 lines written (25 GGA sentences)"},
+                 {"ublox-8.nmea", 28, "$GNVTG,", "28 lines written (2 GGA sentences)"}};
+    for (const auto& c : cases)
+    {
+        const std::string capture =
+            moostest::CapturePath(std::string("nmea/") + c.capture).string();
+        MOOS_SKIP_WITHOUT_CAPTURE(capture);
+        auto sim = Start({"--replay", capture, "--fast", "--count", std::to_string(c.lines)});
+        SimpleSerial device(sim->FirstLine(), 19200);
+        const std::vector<std::string> lines = ReadLines(device, c.lines);
+        EXPECT_EQ(lines.front().compare(0, 7, c.first), 0) << c.capture;
+        EXPECT_EQ(sim->Wait(), 0);
+        EXPECT_EQ(serialtest::LinesWith(sim->Stderr(), c.summary).size(), 1u) << sim->Stderr();
+    }
 }
 
 TEST_F(SensorSimProgramTest, SigtermEndsItWithASummaryAndRemovesTheLink)

@@ -28,7 +28,7 @@ TEST(PokeAssignmentTest, DecimalNumbersAreDoubles)
 TEST(PokeAssignmentTest, EverythingElseIsAStringAsWritten)
 {
     for (const char* sValue :
-         {"hello", "", "12abc", "0x10", "nan", "inf", "1e999", "1.2.3-", " 5", "a=b", "\"half"})
+         {"hello", "", "12abc", "0x10", "0x1p9999", "1.2.3-", " 5", "a=b", "\"half"})
     {
         PokeAssignment A = Parsed(std::string("X=") + sValue);
         EXPECT_FALSE(A.bIsDouble) << sValue;
@@ -47,6 +47,23 @@ TEST(PokeAssignmentTest, QuotesOrStringFlagMakeAStringOfANumber)
     EXPECT_FALSE(Forced.bIsDouble);
     EXPECT_EQ(Forced.sValue, "42");
     EXPECT_EQ(Parsed("X=\"\"").sValue, "");
+}
+
+// Not a reading: refused with one line, unless asked for as text.
+TEST(PokeAssignmentTest, NonFiniteNumbersAreRefusedUnlessSentAsText)
+{
+    for (const char* sValue : {"nan", "inf", "-inf", "Infinity", "NAN", "1e999"})
+    {
+        PokeAssignment A;
+        std::string sError;
+        const std::string sArg = std::string("X=") + sValue;
+        EXPECT_FALSE(ParsePokeAssignment(sArg, false, A, sError)) << sValue;
+        EXPECT_EQ(sError, sArg + ": " + sValue +
+                              " is not a finite number and cannot be sent as one; give --string, "
+                              "or quote it, to send it as text");
+        EXPECT_EQ(Parsed(sArg, true).sValue, sValue);
+        EXPECT_EQ(Parsed("X=\"" + std::string(sValue) + "\"").sValue, sValue);
+    }
 }
 
 TEST(PokeAssignmentTest, NameEndsAtTheFirstEqualsSign)

@@ -325,3 +325,21 @@ TEST_F(VarToolsTest, SilentOwnerIsTakenOver)
     kill(pOwner->Pid(), SIGCONT);
 }
 } // namespace
+
+namespace
+{
+// Every program answers --version alone with its name and version, and
+// touches nothing else.
+TEST(ProgramVersionTest, EveryProgramTellsItsVersion)
+{
+    for (const char* name : {"LocalServer", "SensorSim", "VarPoke", "VarWatch", "Vantor", "Dirkel"})
+    {
+        Process program({Program(name), "--version"});
+        EXPECT_EQ(program.WaitExit(), 0) << name;
+        const std::string out = program.Stdout();
+        EXPECT_EQ(out.rfind(std::string(name) + " ", 0), 0u) << out;
+        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+        EXPECT_EQ(out.find("unknown"), std::string::npos) << out;
+    }
+}
+} // namespace

@@ -1,5 +1,6 @@
 // LocalServer: a MOOS publish/subscribe server for the clients of one host.
 // Runs until SIGINT or SIGTERM; see ServerCommandLine.h for the options.
+#include "../ProgramVersion.h"
 #include "LocalServer.h"
 #include "ServerCommandLine.h"
 
@@ -40,6 +41,8 @@ LocalServerOptions OptionsFrom(const ServerCommandLine& Line)
 
 int main(int argc, char** argv)
 {
+    if (AnsweredVersion(argc, argv, "LocalServer"))
+        return 0;
     ServerCommandLine Line;
     std::string sError;
     if (!ParseServerCommandLine(argc, argv, Line, sError))

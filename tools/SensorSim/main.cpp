@@ -1,6 +1,7 @@
 // SensorSim: a GPS receiver, a compass or a GNSS heading receiver on a
 // pseudo-terminal, for running the bridge programs without the hardware. See
 // SensorSimUsage for the command line.
+#include "../ProgramVersion.h"
 #include "PseudoTerminal.h"
 #include "Recording.h"
 #include "SensorLines.h"
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -145,7 +147,7 @@ public:
     LineWriter(Device& target, const SensorSimOptions& options)
         : device(target),
           ggaLabel(options.mode == SensorSimOptions::Mode::Gps ? "$" + options.talker + "GGA"
-                                                               : "$GPGGA"),
+                                                               : "GGA"),
           corruptEvery(options.corruptEvery)
     {
     }
@@ -175,13 +177,22 @@ public:
         tally.lines += lines.size();
         tally.corrupted += corrupted;
         for (const std::string& line : lines)
-            tally.gga += line.compare(0, ggaLabel.size(), ggaLabel) == 0;
+            tally.gga += IsGga(line);
     }
 
     const Tally& Count() const { return tally; }
     const std::string& GgaLabel() const { return ggaLabel; }
 
 private:
+    // A GGA sentence of any talker ("$GNGGA" of a u-blox as well as
+    // "$GPGGA"), as a bridge that accepts any talker reads it.
+    static bool IsGga(const std::string& line)
+    {
+        return line.size() >= 6 && line[0] == '$' &&
+               std::isupper(static_cast<unsigned char>(line[1])) &&
+               std::isupper(static_cast<unsigned char>(line[2])) && line.compare(3, 3, "GGA") == 0;
+    }
+
     // Gives the lines that fall on the corruption count a wrong checksum;
     // returns how many.
     std::size_t Corrupt(std::vector<std::string>& lines)
@@ -471,6 +482,8 @@ int Simulate(const SensorSimOptions& options)
 
 int main(int argc, char* argv[])
 {
+    if (AnsweredVersion(argc, argv, "SensorSim"))
+        return 0;
     SensorSimOptions options;
     std::string error;
     if (!ParseSensorSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error))

@@ -21,6 +21,16 @@ bool ToDecimal(const std::string& sText, double& dfValue)
     dfValue = dfParsed;
     return true;
 }
+
+// A number a MOOS double cannot carry: infinity, not-a-number, or a decimal
+// too large for a double.
+bool IsNonFiniteNumber(const std::string& sText)
+{
+    char* pEnd = nullptr;
+    const double dfParsed = std::strtod(sText.c_str(), &pEnd);
+    return !sText.empty() && *pEnd == '\0' && sText.find_first_of("xX") == std::string::npos &&
+           !std::isfinite(dfParsed);
+}
 } // namespace
 
 bool ParsePokeAssignment(const std::string& sArg, bool bForceString, PokeAssignment& Out,
@@ -35,6 +45,13 @@ bool ParsePokeAssignment(const std::string& sArg, bool bForceString, PokeAssignm
     PokeAssignment A;
     A.sName = sArg.substr(0, nEquals);
     const std::string sValue = sArg.substr(nEquals + 1);
+    if (!bForceString && !IsQuoted(sValue) && IsNonFiniteNumber(sValue))
+    {
+        sError = sArg + ": " + sValue +
+                 " is not a finite number and cannot be sent as one; give --string, or quote "
+                 "it, to send it as text";
+        return false;
+    }
     if (IsQuoted(sValue))
         A.sValue = sValue.substr(1, sValue.size() - 2);
     else if (bForceString || !ToDecimal(sValue, A.dfValue))

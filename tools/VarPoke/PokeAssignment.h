@@ -5,8 +5,10 @@
 // given, or when it is written in double quotes ("..."; the quotes are
 // removed, and from a shell they must be quoted themselves: X='"42"'), or
 // when it is not a decimal number; otherwise it is that number, as a double.
-// "nan", "inf" and hexadecimal forms are strings: a MOOS double is written
-// in decimal.
+// Hexadecimal forms are strings: a MOOS double is written in decimal.
+// "nan", "inf" (any case and spelling strtod takes) and decimals beyond a
+// double's range are refused unless --string or quotes make them text: a
+// subscriber would take them for a reading.
 #ifndef VARPOKE_POKEASSIGNMENT_H
 #define VARPOKE_POKEASSIGNMENT_H
 

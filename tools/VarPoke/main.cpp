@@ -4,6 +4,7 @@
 // framework: Run starts the client thread, Notify posts each value, and
 // Flush waits until the server has them before Close ends the client (a
 // client closed at once would drop what is still in its outbox).
+#include "../ProgramVersion.h"
 #include "ClientCommandLine.h"
 #include "ClientSession.h"
 #include "PokeAssignment.h"
@@ -117,6 +118,8 @@ std::string Poke(const ClientCommandLine& Line, const std::vector<PokeAssignment
 
 int main(int argc, char** argv)
 {
+    if (AnsweredVersion(argc, argv, "VarPoke"))
+        return 0;
     ClientCommandLine Line;
     std::vector<PokeAssignment> Values;
     std::string sError;

@@ -5,6 +5,7 @@
 // for the wanted names on every (re)connection, ServerRequest lists the
 // server's variables so that patterns pick up new ones, and Fetch takes the
 // mail. See the usage text below for what it does.
+#include "../ProgramVersion.h"
 #include "ClientCommandLine.h"
 #include "ClientSession.h"
 #include "ValueText.h"
@@ -237,6 +238,8 @@ Ending RunClient(const ClientCommandLine& Line)
 
 int main(int argc, char** argv)
 {
+    if (AnsweredVersion(argc, argv, "VarWatch"))
+        return 0;
     ClientCommandLine Line;
     std::string sError;
     if (!ParseClientCommandLine(argc, argv, "VarWatch", {"--once"}, Line, sError))

@@ -1,12 +1,14 @@
 #include "MOOSLIB/MOOSApp.h"
 
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "MOOSLIB/MOOSStopSignals.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -125,6 +127,13 @@ bool CMOOSApp::Run(const char* sName, const char* sMissionFile)
         ReadMissionSettings();
     appStartTime = MOOSTime(true);
 
+    // Blocked before the comms thread starts, so that it inherits the mask.
+    std::optional<CMOOSStopSignalWatcher> stopSignals;
+    if (quitOnStopSignals)
+    {
+        MOOSBlockStopSignals();
+        stopSignals.emplace(*this);
+    }
     const bool ok = StartUp();
     if (ok)
     {
@@ -134,7 +143,7 @@ bool CMOOSApp::Run(const char* sName, const char* sMissionFile)
     // Run returns with the client thread stopped, so that the derived
     // object can be destroyed without its hooks still being called.
     StopComms();
-    return ok;
+    return ok && !serverRefused;
 }
 
 bool CMOOSApp::StartUp()
@@ -144,6 +153,9 @@ bool CMOOSApp::StartUp()
         if (!ConfigureComms())
             return false;
         WaitForConnection();
+        NoteRefusal();
+        if (serverRefused)
+            return false;
     }
     if (!OnStartUp())
     {
@@ -335,6 +347,7 @@ bool CMOOSApp::DoRunWork()
             HandleMail(mail);
         if (comms.IsConnected() || CanIterateWithoutComms())
             IterateOnce();
+        NoteRefusal();
     }
     const double end = MOOSLocalTime(true);
     lastIterateTime = end;
@@ -342,6 +355,19 @@ bool CMOOSApp::DoRunWork()
     if (sleep > 0 && !comms.HasMailCallBack())
         PauseUnlessQuit(sleep);
     return true;
+}
+
+// A client the server refused stops for good: idling on would look like a
+// running process to whoever watches it, so the loop ends and Run fails.
+void CMOOSApp::NoteRefusal()
+{
+    if (!commsStarted || comms.IsRunning() || serverRefused)
+        return;
+    serverRefused = true;
+    // The comms client's own trace of the reason ends without a line break.
+    MOOSTrace("\n%s: the MOOS server refused the name \"%s\" (the reason is above); stopping\n",
+              appName.c_str(), moosName.c_str());
+    RequestQuit();
 }
 
 void CMOOSApp::HandleMail(MOOSMSG_LIST& mail)

@@ -82,13 +82,22 @@ public:
 
     // --- Running --------------------------------------------------------
     // The whole life of the process: start-up, then the loop until
-    // RequestQuit. False when start-up fails, true when the loop ends.
+    // RequestQuit. False when start-up fails or the server refuses the
+    // process's name (ServerRefused; one line says so and the loop ends),
+    // true when the loop ends otherwise.
     bool Run(const char* sName, const char* sMissionFile);
     // The same, registering with the server under sMOOSName while the block
     // of the mission file is still the one named sName.
     bool Run(const char* sName, const char* sMissionFile, const char* sMOOSName);
     // Safe from any thread; the loop ends before its next pass.
     bool RequestQuit();
+    // Opt-in, before Run: SIGTERM, SIGINT and SIGHUP become RequestQuit while
+    // Run runs, so the process stops cleanly and Run returns true (see
+    // MOOSStopSignals.h; a program with threads of its own started before
+    // Run also calls MOOSBlockStopSignals first thing in main).
+    void QuitOnStopSignals() { quitOnStopSignals = true; }
+    // Whether the server refused the process's name, which ended the loop.
+    bool ServerRefused() const { return serverRefused; }
 
     // Accepted up to 50 Hz; a larger value is refused and changes nothing.
     bool SetAppFreq(double freq);
@@ -222,6 +231,9 @@ private:
     std::atomic<int> iterateCount{0};
     double lastStatusTime = -1.0;
     std::atomic<bool> quitRequested{false};
+    std::atomic<bool> quitOnStopSignals{false};
+    // Set by the loop's thread when the comms client was refused for good.
+    std::atomic<bool> serverRefused{false};
 
     // The framework's own tests set up states no public call reaches (a
     // status record due, a given uptime) without running the loop.
@@ -241,6 +253,7 @@ private:
     // Closes the comms client once if ConfigureComms started it.
     void StopComms();
     void HandleMail(MOOSMSG_LIST& mail);
+    void NoteRefusal();
     void IterateOnce();
 
     std::atomic<bool> commsStarted{false};
