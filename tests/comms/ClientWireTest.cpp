@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 using namespace commstest;
@@ -295,6 +298,36 @@ TEST_F(ClientWireTest, VerboseTurnsAtZeroFrequencyReportOneSecondPeriod)
     const std::string sTrace = testing::internal::GetCapturedStderr();
     EXPECT_NE(sTrace.find("(should be 1000 ms)\n"), std::string::npos);
     EXPECT_NE(sTrace.find("COMMSERVER DEBUG: completed call to DB after "), std::string::npos);
+}
+
+// Turns keep to their period whatever the reply's delay: a reply held for
+// most of a period does not push the next turn a period further, and one held
+// past two periods is followed by a whole period's pause, not by turns that
+// catch up. The lower bounds are exact; the upper one is generous for a busy
+// machine.
+TEST_F(ClientWireTest, TurnsKeepToTheirPeriodWithoutCatchingUp)
+{
+    using Clock = std::chrono::steady_clock;
+    SetMOOSTimeWarp(1.0); // real periods: the fixture's warp would make them 25 ms
+    StartClient(Server.Port(), "Dirkel", 2); // a period of 500 ms
+    Peer = Server.AcceptAndWelcome();
+    ASSERT_TRUE(Peer);
+    Peer->ReadPacket();
+    Clock::time_point LastPacket = Clock::now();
+    // Seconds between the client's last two packets, its reply held nHoldMS.
+    const auto PacketGap = [&](int nHoldMS)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(nHoldMS));
+        Turn();
+        const Clock::time_point Previous = std::exchange(LastPacket, Clock::now());
+        return std::chrono::duration<double>(LastPacket - Previous).count();
+    };
+    PacketGap(0); // on the period's timeline from here
+    const double dfHeldMost = PacketGap(400);
+    EXPECT_GE(dfHeldMost, 0.49);
+    EXPECT_LT(dfHeldMost, 0.85);
+    EXPECT_GE(PacketGap(1200), 1.69);
+    EXPECT_GE(PacketGap(0), 0.49);
 }
 
 } // namespace
