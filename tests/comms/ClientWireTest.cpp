@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 using namespace commstest;
@@ -295,6 +298,36 @@ TEST_F(ClientWireTest, VerboseTurnsAtZeroFrequencyReportOneSecondPeriod)
     const std::string sTrace = testing::internal::GetCapturedStderr();
     EXPECT_NE(sTrace.find("(should be 1000 ms)\n"), std::string::npos);
     EXPECT_NE(sTrace.find("COMMSERVER DEBUG: completed call to DB after "), std::string::npos);
+}
+
+// Turns keep to their period whatever the reply's delay: a reply held for
+// most of a period does not push the next turn a period further, and one held
+// past two periods is followed by a whole period's pause, not by a turn that
+// catches up. The pause after a reply is exact; the gap between packets is
+// only bounded above, generously for a busy machine.
+TEST_F(ClientWireTest, TurnsKeepToTheirPeriodWithoutCatchingUp)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto Seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+    SetMOOSTimeWarp(1.0); // real periods: the fixture's warp would make them 25 ms
+    StartClient(Server.Port(), "Dirkel", 2); // a period of 500 ms
+    Peer = Server.AcceptAndWelcome();
+    ASSERT_TRUE(Peer);
+    Peer->ReadPacket();
+    Clock::time_point Read = Clock::now();
+    Clock::time_point Replied;
+    const auto HoldReplyThenRead = [&](int nHoldMS)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(nHoldMS));
+        Replied = Clock::now();
+        Peer->SendPacket({});
+        Peer->ReadPacket();
+        return std::exchange(Read, Clock::now());
+    };
+    HoldReplyThenRead(0); // on the period's timeline from here
+    EXPECT_LT(Seconds(Read - HoldReplyThenRead(400)), 0.85);
+    HoldReplyThenRead(1200);
+    EXPECT_GE(Seconds(Read - Replied), 0.5);
 }
 
 } // namespace

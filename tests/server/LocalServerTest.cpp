@@ -270,7 +270,8 @@ TEST_F(LocalServerTest, FullQueueDropsTheOldestAndCountsForThatClient)
 // refused, its sender stays, and the mail after it flows as before.
 TEST_F(LocalServerTest, MessageLargerThanAnyReplyCanCarryIsRefused)
 {
-    Options.IoTimeout = 60.0; // 64 MiB through loopback on a busy machine
+    Options.IoTimeout = 60.0;   // 64 MiB through loopback on a busy machine
+    Options.IdleTimeout = 60.0; // and "sub" says nothing meanwhile
     StartServer();
     auto pPub = Join("pub");
     auto pSub = Join("sub");

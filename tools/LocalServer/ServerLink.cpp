@@ -80,16 +80,17 @@ bool CServerLink::WaitForBytes(int nWaitMs)
 
 bool CServerLink::ReadExact(unsigned char* pBuffer, std::size_t nBytes, int nFirstWaitMs)
 {
-    std::size_t nGot = 0;
+    if (m_bHungUp)
+        return Fail("hung up by the server");
+    std::size_t nGot = TakeStashed(pBuffer, nBytes);
     while (nGot < nBytes)
     {
         if (!WaitForBytes(nGot == 0 ? nFirstWaitMs : m_nWaitMs))
             return false;
-        int nAsk = static_cast<int>(std::min<std::size_t>(nBytes - nGot, INT_MAX));
         int nRead = 0;
         try
         {
-            nRead = m_pSocket->iRecieveMessage(pBuffer + nGot, nAsk);
+            nRead = m_pSocket->iRecieveMessage(m_Stash.data(), static_cast<int>(m_Stash.size()));
         }
         catch (const XPCException& e)
         {
@@ -97,9 +98,21 @@ bool CServerLink::ReadExact(unsigned char* pBuffer, std::size_t nBytes, int nFir
         }
         if (nRead <= 0)
             return Fail(m_bHungUp ? "hung up by the server" : "closed by the client");
-        nGot += static_cast<std::size_t>(nRead);
+        m_nStashBegin = 0;
+        m_nStashEnd = static_cast<std::size_t>(nRead);
+        nGot += TakeStashed(pBuffer + nGot, nBytes - nGot);
     }
     return true;
+}
+
+// Bytes received beyond what the last read asked for (the next packet's
+// length field behind a body, say) wait here for the next read.
+std::size_t CServerLink::TakeStashed(unsigned char* pBuffer, std::size_t nBytes)
+{
+    const std::size_t nTake = std::min(nBytes, m_nStashEnd - m_nStashBegin);
+    std::copy_n(m_Stash.begin() + static_cast<std::ptrdiff_t>(m_nStashBegin), nTake, pBuffer);
+    m_nStashBegin += nTake;
+    return nTake;
 }
 
 bool CServerLink::ReadPacket(CMOOSCommPkt& Pkt, std::size_t nByteLimit, int nFirstWaitMs)

@@ -15,6 +15,7 @@
 #include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/XPCTcpSocket.h"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -61,11 +62,17 @@ public:
 
 private:
     bool WaitForBytes(int nWaitMs);
+    std::size_t TakeStashed(unsigned char* pBuffer, std::size_t nBytes);
     bool Fail(const std::string& sWhy);
 
     CMOOSCommObject m_Wire;
     const int m_nWaitMs;
     std::unique_ptr<XPCTcpSocket> m_pSocket;
+    // One receive takes all the peer has sent, up to the stash's size, so a
+    // small packet costs one wait and one receive rather than two of each.
+    std::array<unsigned char, 8192> m_Stash{};
+    std::size_t m_nStashBegin = 0;
+    std::size_t m_nStashEnd = 0;
     std::string m_sError;
     std::string m_sPeer;
     std::atomic<bool> m_bHungUp{false};

@@ -776,6 +776,7 @@ bool CMOOSCommClient::ClientLoop()
 
 void CMOOSCommClient::RunTurns(double& dfTickMark)
 {
+    m_TurnDue = std::chrono::steady_clock::now();
     while (!m_bQuit)
     {
         if (m_bVerboseDebug)
@@ -792,25 +793,45 @@ void CMOOSCommClient::RunTurns(double& dfTickMark)
     }
 }
 
-// Off: the tick's pause. On: the same pause, cut short by a post. Either way
-// Close and Flush end it at once, and turns stay at least the minimum gap
+// Turns are due one period apart on the steady clock, so the time a turn
+// itself takes does not stretch the period; a turn that woke late or ran
+// long is followed at once. A client that fell more than a period behind (a
+// slow server, say) pauses a whole period from now instead of catching up. Off: the tick's pause.
+// On: the same pause, cut short by a post, and the next turns are then due a period after that
+// early one. Either way Close and Flush end it at once, and turns stay at least the minimum gap
 // apart.
 void CMOOSCommClient::PauseBetweenTurns()
 {
     const auto Start = std::chrono::steady_clock::now();
+    const auto Period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::milli>(1000.0 / TurnsPerSecond() / GetMOOSTimeWarp()));
+    m_TurnDue += Period;
+    if (m_TurnDue + Period < Start)
+        m_TurnDue = Start + Period;
     const bool bWakeOnPost = m_bSendImmediately;
-    PauseUnless(1000.0 / TurnsPerSecond(), [this, bWakeOnPost]
-                { return m_bQuit || m_nFlushing > 0 || (bWakeOnPost && m_bPostWaiting); });
+    PauseUntil(m_TurnDue, [this, bWakeOnPost]
+               { return m_bQuit || m_nFlushing > 0 || (bWakeOnPost && m_bPostWaiting); });
     std::this_thread::sleep_until(Start + kMinTurnGap);
+    m_TurnDue = std::min(m_TurnDue, std::chrono::steady_clock::now());
 }
 
 // Waits dfMS milliseconds of MOOS time (shortened by the time warp, as
-// MOOSPause does) or until Done holds, looked at whenever the thread is woken.
+// MOOSPause does) or until Done holds.
 template <class Predicate> void CMOOSCommClient::PauseUnless(double dfMS, Predicate Done)
 {
     const std::chrono::duration<double, std::milli> Pause(dfMS / GetMOOSTimeWarp());
+    PauseUntil(std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(Pause),
+               Done);
+}
+
+// Waits until the steady clock reaches Due or until Done holds, looked at
+// whenever the thread is woken.
+template <class Predicate>
+void CMOOSCommClient::PauseUntil(std::chrono::steady_clock::time_point Due, Predicate Done)
+{
     std::unique_lock<std::mutex> Lock(m_WakeLock);
-    m_WakeUp.wait_for(Lock, Pause, Done);
+    m_WakeUp.wait_until(Lock, Due, Done);
 }
 
 // The fundamental frequency, with 0 (accepted by Run) turned into 1.

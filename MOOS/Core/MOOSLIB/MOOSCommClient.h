@@ -6,6 +6,9 @@
 // 1000). Its own thread (the client thread, started by Run) connects to the
 // server, handshakes, and then exchanges exactly one packet each way per turn
 // at the fundamental frequency: the whole outbox out, the server's mail in.
+// Turns are due a whole period apart, however long each takes; a client that
+// falls more than a period behind pauses a whole period rather than catching
+// up.
 //
 // Two threads meet only at the mail boxes and the name sets:
 //   - the application's thread (any thread, in fact) posts with Post, the
@@ -64,6 +67,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -290,6 +294,8 @@ private:
     void WakeClientThread();
     void PauseBetweenTurns();
     template <class Predicate> void PauseUnless(double dfMS, Predicate Done);
+    template <class Predicate>
+    void PauseUntil(std::chrono::steady_clock::time_point Due, Predicate Done);
     void ReadBoundedPkt(CMOOSCommPkt& Pkt);
     void RunTurns(double& dfTickMark);
     unsigned int TurnsPerSecond();
@@ -325,6 +331,7 @@ private:
     // ----- Client thread only ---------------------------------------------------
     std::unique_ptr<XPCTcpSocket> m_pSocket;
     CMOOSThread m_ClientThread;
+    std::chrono::steady_clock::time_point m_TurnDue; // when the last turn was due
 
     // ----- Wakes the pause between turns (send at once). A post sets
     // m_bPostWaiting under the outbox lock, then notifies through m_WakeLock

@@ -4,7 +4,10 @@
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 #include "MOOSLIB/XPCTcpSocket.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -113,6 +116,15 @@ private:
     // wait failed.
     int ReceiveOnce(unsigned char* pBuffer, int nBytes)
     {
+        // Once a packet has begun, the rest of it has usually arrived with
+        // its first bytes: take it without a wait.
+        if (m_bBegun)
+        {
+            const int nGot = ReceiveWaiting(pBuffer, nBytes);
+            if (nGot != 0)
+                return nGot;
+        }
+        m_bBegun = true;
         if (m_bSliced)
         {
             const int nReady = WaitReadable();
@@ -121,6 +133,18 @@ private:
         if (m_Bounds.nSecondsTimeOut < 0)
             return m_Socket.iRecieveMessage(pBuffer, nBytes, 0);
         return m_Socket.iReadMessageWithTimeOut(pBuffer, nBytes, m_Bounds.nSecondsTimeOut, 0);
+    }
+
+    // What a receive takes without waiting; 0 when nothing is there yet. A
+    // closed peer or a failure shows in the waiting receive that follows.
+    int ReceiveWaiting(unsigned char* pBuffer, int nBytes)
+    {
+        ssize_t nGot = -1;
+        do
+            nGot = ::recv(m_Socket.iGetSocketFd(), pBuffer, static_cast<std::size_t>(nBytes),
+                          MSG_DONTWAIT);
+        while (nGot == -1 && errno == EINTR);
+        return nGot > 0 ? static_cast<int>(nGot) : 0;
     }
 
     // Waits in slices short enough for CheckAbort to be heard: 1 when a
@@ -153,6 +177,7 @@ private:
     const CMOOSCommObject::ReadBounds& m_Bounds;
     const bool m_bSliced;
     const double m_dfDeadline;
+    bool m_bBegun = false; // a receive has been made for this packet
 };
 } // namespace
 
