@@ -331,7 +331,7 @@ void CSimulator::WatchHealth()
         {settings.reopenDevice && !serial.isOpen(), silent, serial.drops()}, Clock::now());
     if (changed && health.State() == HealthState::Slow)
         MOOSTrace("%s: %s\n", program.name.c_str(), health.SlowReason().c_str());
-    else if (changed && before == HealthState::Slow)
+    else if (changed && before == HealthState::Slow && health.State() == HealthState::Reading)
         MOOSTrace("%s: values from %s at the expected rate again\n", program.name.c_str(),
                   serial.devicePath().c_str());
     RaiseOwnProblem();

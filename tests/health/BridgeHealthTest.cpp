@@ -242,30 +242,4 @@ TEST_F(BridgeRecordingTest, EveryLineReadIsRecordedAndCounted)
     EXPECT_EQ(recorded, lines);
 }
 
-// A recording that cannot be written raises the application error; the
-// bridge reads and publishes all the same, and the error clears once the
-// folder is there.
-TEST_F(BridgeRecordingTest, RecordingIntoAMissingFolderRaisesTheErrorAndReadingGoesOn)
-{
-    BridgeSettings settings;
-    settings.recordTo = (dir.Path() / "absent" / "rec.txt").string();
-    Configure(settings);
-    ASSERT_TRUE(serialtest::WaitFor(
-        [&]
-        {
-            Feed("$T7*00\r\n");
-            return !app->AppError().empty();
-        }));
-    EXPECT_EQ(app->AppError().rfind("recording failed: cannot open " + settings.recordTo, 0), 0u)
-        << app->AppError();
-    EXPECT_EQ(app->published, (bridgetest::Publications{{"T", "7"}}));
-
-    std::filesystem::create_directory(dir.Path() / "absent");
-    EXPECT_TRUE(serialtest::WaitFor(
-        [&]
-        {
-            Feed("$T8*00\r\n");
-            return app->AppError().empty();
-        }));
-}
 } // namespace

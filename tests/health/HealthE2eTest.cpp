@@ -121,7 +121,8 @@ TEST_F(HealthE2eTest, HealthRecordFollowsAMisbehavingSensor)
 }
 
 // RecordTo in a folder that does not exist: one trace, the application
-// error in the status record, and the values published as usual.
+// error in the status record, and the values published as usual; once the
+// folder is made the recording resumes and the error clears.
 TEST_F(HealthE2eTest, RecordingIntoAMissingFolderKeepsTheBridgeReading)
 {
     ReplayFeed feed(dir);
@@ -143,6 +144,35 @@ TEST_F(HealthE2eTest, RecordingIntoAMissingFolderKeepsTheBridgeReading)
     const std::size_t first = errors.find("Vantor: recording failed: cannot open ");
     ASSERT_NE(first, std::string::npos) << errors;
     EXPECT_EQ(errors.find("recording failed", first + 9), std::string::npos) << errors;
+
+    std::filesystem::create_directory(dir / "absent");
+    EXPECT_TRUE(
+        WaitFor([&] { return Values("VANTOR_STATUS").back().find("AppErrorFlag=false,") == 0; }))
+        << vantor.Stderr();
+    EXPECT_NE(vantor.Stderr().find("Vantor: recording into "), std::string::npos);
+}
+
+// A compass giving two values a second where ten are expected: after five
+// seconds the record says slow and the status record carries why.
+TEST_F(HealthE2eTest, SensorBelowHalfTheExpectedRateIsSlow)
+{
+    Process sensor({Program("SensorSim"), "--compass", "--rate", "2"});
+    const std::string device = sensor.FirstLine();
+    ASSERT_FALSE(device.empty()) << sensor.Stderr();
+    Process& dirkel =
+        Start("Dirkel", "Compass", device, {"ExpectedRate = 10", "PublishHealth = true"}, server);
+    std::string slow;
+    ASSERT_TRUE(HealthIn("slow", slow)) << dirkel.Stderr();
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            const std::string status = Values("COMPASS_STATUS", "Compass").back();
+            return status.find("AppErrorReason=values from " + device + " at ") !=
+                       std::string::npos &&
+                   status.find(" a second for 5 s, expected 10,") != std::string::npos;
+        }))
+        << dirkel.Stderr();
+    EXPECT_NE(dirkel.Stderr().find("Dirkel: values from " + device), std::string::npos);
 }
 
 TEST_F(HealthE2eTest, ExpectedRateThatIsNoPositiveNumberEndsWithStatusTwo)
