@@ -79,7 +79,7 @@ std::string BridgeHealth::SlowReason() const
 {
     if (state != HealthState::Slow)
         return "";
-    return MOOSFormat("values from %s at %.1f a second for %d s, expected %g", device.c_str(),
+    return MOOSFormat("values from %s at %.1f a second for %d s (expected %g)", device.c_str(),
                       slowRate, static_cast<int>(kSlowWindow.count()), expectedRate);
 }
 

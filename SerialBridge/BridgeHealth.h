@@ -65,8 +65,8 @@ public:
     bool Observe(const Device& device, Clock::time_point now);
 
     HealthState State() const { return state; }
-    // Why the state is slow ("values from /dev/gps at 0.4 a second for 5 s,
-    // expected 1"); empty in any other state.
+    // Why the state is slow ("values from /dev/gps at 0.4 a second for 5 s
+    // (expected 1)"); empty in any other state.
     std::string SlowReason() const;
     // The record's text at now; the next record's rates count from now.
     std::string TakeRecord(Clock::time_point now);

@@ -59,7 +59,7 @@ TEST_F(BridgeHealthTest, StateIsTheFirstOfWaitingSilentSlowReading)
         EXPECT_EQ(probe.State(), c.state) << c.waiting << c.silent;
     }
     EXPECT_EQ(health.State(), HealthState::Slow);
-    EXPECT_EQ(health.SlowReason(), "values from /dev/gps at 1.0 a second for 5 s, expected 10");
+    EXPECT_EQ(health.SlowReason(), "values from /dev/gps at 1.0 a second for 5 s (expected 10)");
 }
 
 // Half the expected rate over the last five seconds is not slow; below it
