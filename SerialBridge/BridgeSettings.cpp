@@ -36,17 +36,46 @@ std::string ReadBaudRate(CProcessConfigReader& reader, unsigned int& rate)
     return "";
 }
 
-std::string ReadDataTimeout(CProcessConfigReader& reader, double& seconds)
+// Reads key as a finite number from low to high (low itself only when
+// lowAllowed); the error line when its value is anything else.
+std::string ReadNumber(CProcessConfigReader& reader, const char* key, double low, bool lowAllowed,
+                       double high, const std::string& wanted, double& number)
 {
     std::string text;
-    if (!reader.GetConfigurationParam("DataTimeout", text))
+    if (!reader.GetConfigurationParam(key, text))
         return "";
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < 0.0 ||
-        value > kLongestDataTimeout)
-        return UnusableValue("DataTimeout", text, "give seconds from 0 (off) to 86400");
-    seconds = value;
+    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || value < low ||
+        (value == low && !lowAllowed) || value > high)
+        return UnusableValue(key, text, wanted);
+    number = value;
+    return "";
+}
+
+std::string ReadRecordMaxBytes(CProcessConfigReader& reader, std::uintmax_t& bytes)
+{
+    std::string text;
+    if (!reader.GetConfigurationParam("RecordMaxBytes", text))
+        return "";
+    if (!IsDigits(text) || text.size() > 18)
+        return UnusableValue("RecordMaxBytes", text, "give bytes, 0 (no limit) or more");
+    bytes = std::strtoull(text.c_str(), nullptr, 10);
+    return "";
+}
+
+// The first key of the block whose value cannot be used; empty when none.
+std::string ReadNumbers(CProcessConfigReader& reader, BridgeSettings& s)
+{
+    for (const std::string& error :
+         {ReadBaudRate(reader, s.baudRate),
+          ReadNumber(reader, "DataTimeout", 0.0, true, kLongestDataTimeout,
+                     "give seconds from 0 (off) to 86400", s.dataTimeout),
+          ReadNumber(reader, "ExpectedRate", 0.0, false, HUGE_VAL,
+                     "give values a second, a positive number", s.expectedRate),
+          ReadRecordMaxBytes(reader, s.recordMaxBytes)})
+        if (!error.empty())
+            return error;
     return "";
 }
 
@@ -82,6 +111,8 @@ void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, Bridg
     flag("PublishEveryLine", s.publishEveryLine);
     flag("ReopenDevice", s.reopenDevice);
     flag("Echo", s.echo);
+    flag("PublishHealth", s.publishHealth);
+    reader.GetConfigurationParam("RecordTo", s.recordTo);
     if (program.readsGga)
     {
         flag("AcceptAnyTalker", s.acceptAnyTalker);
@@ -176,9 +207,7 @@ void CheckBlock(CProcessConfigReader& reader, const std::string& missionFile,
 void ReadBlock(CProcessConfigReader& reader, const std::string& missionFile,
                const std::string& processName, const BridgeProgram& program, SettingsRead& read)
 {
-    read.error = ReadBaudRate(reader, read.settings.baudRate);
-    if (read.error.empty())
-        read.error = ReadDataTimeout(reader, read.settings.dataTimeout);
+    read.error = ReadNumbers(reader, read.settings);
     ReadFlags(reader, program, read.settings, read.warnings);
     ReadStampTime(reader, program, read.settings, read.warnings);
     if (read.error.empty() && program.readsGga)
@@ -235,8 +264,10 @@ std::vector<std::string> UnreadKeyWarnings(const BridgeProgram& program,
 
 std::vector<std::string> BridgeKeys(const BridgeProgram& program)
 {
-    std::vector<std::string> keys{"SerialPort", "BaudRate",    "VerifyChecksum", "PublishEveryLine",
-                                  "StampTime",  "DataTimeout", "ReopenDevice",   "Echo"};
+    std::vector<std::string> keys{"SerialPort",       "BaudRate",  "VerifyChecksum",
+                                  "PublishEveryLine", "StampTime", "DataTimeout",
+                                  "ReopenDevice",     "Echo",      "PublishHealth",
+                                  "ExpectedRate",     "RecordTo",  "RecordMaxBytes"};
     if (program.readsGga)
     {
         keys.push_back("AcceptAnyTalker");
@@ -307,6 +338,10 @@ std::string StartupLine(const BridgeProgram& program, const BridgeSettings& s)
     add(s.dataTimeout > 0.0, "DataTimeout = " + Seconds(s.dataTimeout));
     add(s.reopenDevice, "ReopenDevice");
     add(!s.echo, "Echo = false");
+    add(s.publishHealth, "PublishHealth");
+    add(s.expectedRate > 0.0, MOOSFormat("ExpectedRate = %g a second", s.expectedRate));
+    add(!s.recordTo.empty(), "RecordTo = " + s.recordTo);
+    add(s.recordMaxBytes > 0, "RecordMaxBytes = " + std::to_string(s.recordMaxBytes));
     return program.name + ": reading " + s.serialPort + " at " + std::to_string(s.baudRate) +
            " baud, 8N1, no flow control" + on;
 }
@@ -348,7 +383,14 @@ std::string UsageText(const BridgeProgram& program)
             "  DataTimeout = 0             seconds of silence (up to 86400) that raise the\n"
             "                              application error (0: off)\n"
             "  ReopenDevice = false        true: wait for a missing, busy or lost device\n"
-            "  Echo = true                 false: no echo of each reading on standard output\n" +
+            "  Echo = true                 false: no echo of each reading on standard output\n"
+            "  PublishHealth = false       true: publish <NAME>_HEALTH every status period\n"
+            "                              and when its state changes\n"
+            "  ExpectedRate = 0            values a second; below half of it for 5 s raises\n"
+            "                              the application error (0: off)\n"
+            "  RecordTo =                  record every line read into files named by this\n"
+            "                              strftime pattern in UTC (empty: off)\n"
+            "  RecordMaxBytes = 0          largest recording file in bytes (0: no limit)\n" +
             program.formatUsage +
             "\n"
             "SIGTERM, SIGINT and SIGHUP stop it after delivering what it has read.\n"

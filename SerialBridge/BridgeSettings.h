@@ -21,6 +21,7 @@
 #ifndef SERIALBRIDGE_BRIDGESETTINGS_H
 #define SERIALBRIDGE_BRIDGESETTINGS_H
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <set>
@@ -72,6 +73,16 @@ struct BridgeSettings
     double dataTimeout = 0.0;
     bool reopenDevice = false;
     bool echo = true;
+    // Publish <NAME>_HEALTH (see BridgeHealth).
+    bool publishHealth = false;
+    // Values a second the sensor should give; 0 is off. Below half of it
+    // for a while raises the application error.
+    double expectedRate = 0.0;
+    // strftime pattern (UTC) of the files every line read is recorded in
+    // (see LineRecorder); empty is off.
+    std::string recordTo;
+    // Largest size of one recording file; 0 for no limit.
+    std::uintmax_t recordMaxBytes = 0;
     GpsSettings gps;
 };
 

@@ -26,6 +26,19 @@ constexpr milliseconds kReopenPeriod{1000};
 constexpr milliseconds kLongestPassOfLines{200};
 // Rejected lines are traced at most this often.
 constexpr std::chrono::seconds kRejectionTracePeriod{60};
+// The health record's period, in MOOS seconds: the status record's.
+constexpr double kHealthPeriod = 2.0;
+
+std::unique_ptr<LineRecorder> MakeRecorder(const BridgeProgram& program,
+                                           const BridgeSettings& settings)
+{
+    if (settings.recordTo.empty())
+        return nullptr;
+    return std::make_unique<LineRecorder>(
+        LineRecorder::Settings{settings.recordTo, settings.recordMaxBytes},
+        [name = program.name](const std::string& line)
+        { MOOSTrace("%s: %s\n", name.c_str(), line.c_str()); });
+}
 } // namespace
 
 void ValueTable::Update(const SentenceValue& value)
@@ -59,7 +72,8 @@ CSimulator::CSimulator(const BridgeProgram& program, SentenceFormat format,
       held(this->format.initialFor ? this->format.initialFor(settings) : this->format.initial),
       lastLine(Clock::now()),
       awaited(this->format.awaited ? this->format.awaited(settings) : std::string()),
-      lastAwaited(lastLine)
+      lastAwaited(lastLine), health(settings.serialPort, settings.expectedRate, Clock::now()),
+      recorder(MakeRecorder(program, settings))
 {
     RequireDevice();
 }
@@ -124,6 +138,7 @@ bool CSimulator::OnNewMail(MOOSMSG_LIST& NewMail)
 bool CSimulator::Iterate()
 {
     ServeLine();
+    WatchHealth();
     return true;
 }
 
@@ -171,9 +186,12 @@ void CSimulator::HandleWaitingLines()
 
 void CSimulator::HandleLine(const std::string& text)
 {
+    if (recorder)
+        recorder->Record(text);
     const SentenceLine line{text, MOOSTime()};
     RetireOnceValues();
     const LineFate fate = Take(line);
+    health.CountLine(fate == LineFate::Taken, fate == LineFate::BadChecksum, Clock::now());
     if (fate == LineFate::Taken || settings.publishEveryLine)
     {
         PublishHeld();
@@ -396,4 +414,59 @@ void CSimulator::SleepUntil(Clock::time_point when)
     // time warp; the device is waited for on the wall clock.
     if (ms >= 1.0)
         PauseUnlessQuit(static_cast<int>(ms * GetMOOSTimeWarp()));
+}
+
+void CSimulator::WatchHealth()
+{
+    const HealthState before = health.State();
+    const bool changed = health.Observe(
+        {settings.reopenDevice && !serial.isOpen(), silent, serial.drops()}, Clock::now());
+    if (changed && health.State() == HealthState::Slow)
+        MOOSTrace("%s: %s\n", program.name.c_str(), health.SlowReason().c_str());
+    else if (changed && before == HealthState::Slow && health.State() == HealthState::Reading)
+        MOOSTrace("%s: values from %s at the expected rate again\n", program.name.c_str(),
+                  serial.devicePath().c_str());
+    RaiseOwnProblem();
+    if (settings.publishHealth && (changed || MOOSTime() - lastHealthRecord > kHealthPeriod))
+        PublishHealthRecord();
+}
+
+void CSimulator::PublishHealthRecord()
+{
+    std::string key = GetAppName() + "_HEALTH";
+    MOOSToUpper(key);
+    SentenceValue record = TextValue(key, health.TakeRecord(Clock::now()));
+    record.time = lastHealthRecord = MOOSTime();
+    Publish(record);
+}
+
+std::string CSimulator::OwnProblem() const
+{
+    if (recorder)
+    {
+        const LineRecorder::Status status = recorder->GetStatus();
+        if (status.failing)
+            return "recording failed: " + status.problem;
+    }
+    return health.SlowReason();
+}
+
+// The device's errors (missing, lost, silent) are raised and cleared where
+// they happen; the recorder's and the rate's are raised here, only while
+// none of those holds the application error, and again once it clears.
+void CSimulator::RaiseOwnProblem()
+{
+    if (silent || !serial.isOpen())
+    {
+        ownProblemShown.reset();
+        return;
+    }
+    const std::string problem = OwnProblem();
+    if (ownProblemShown == problem || (!ownProblemShown && problem.empty()))
+    {
+        ownProblemShown = problem;
+        return;
+    }
+    ReportHealth(!problem.empty(), problem);
+    ownProblemShown = problem;
 }

@@ -28,7 +28,13 @@
 //  - stopping: reads wait in slices of at most 200 ms, so a quit request
 //    (a signal, see RunBridgeProgram) ends Iterate within that time;
 //  - keys of its block that neither it nor the framework asked for are
-//    named once each on standard error when it starts.
+//    named once each on standard error when it starts;
+//  - with RecordTo, every line read is handed to a recorder (LineRecorder)
+//    before anything else is done with it; with PublishHealth, the health
+//    record (BridgeHealth) is published under <NAME>_HEALTH every status
+//    period and at once when its state changes. A failing recorder and,
+//    with ExpectedRate, a slow sensor raise the application error while the
+//    device's own troubles (missing, lost, silent) do not hold it.
 //
 // Seams, fixed at construction: the outbox that publishes a value (the
 // comms client by default) and hooks that see every line with its fate (a
@@ -40,7 +46,9 @@
 #ifndef SERIALBRIDGE_SERIALBRIDGE_H
 #define SERIALBRIDGE_SERIALBRIDGE_H
 
+#include "BridgeHealth.h"
 #include "BridgeSettings.h"
+#include "LineRecorder.h"
 #include "SentenceFormat.h"
 #include "SimpleSerial.h"
 
@@ -49,6 +57,8 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -138,6 +148,15 @@ private:
     // Sleeps until when (at most a second), unless a quit is requested.
     void SleepUntil(Clock::time_point when);
 
+    // Once a pass: brings the health up to date, raises or clears the
+    // recorder's and the rate's error and publishes the health record when
+    // it is due.
+    void WatchHealth();
+    void PublishHealthRecord();
+    // The recorder's failure, else the slow rate; empty when neither.
+    std::string OwnProblem() const;
+    void RaiseOwnProblem();
+
     // Fixed after construction.
     const BridgeProgram program;
     const SentenceFormat format;
@@ -162,6 +181,14 @@ private:
     const std::string awaited;
     Clock::time_point lastAwaited;
     bool awaitedMissing = false;
+
+    BridgeHealth health;
+    // With RecordTo; its writer thread traces on its own.
+    std::unique_ptr<LineRecorder> recorder;
+    // The problem WatchHealth last raised; none while the device's error
+    // holds the application error.
+    std::optional<std::string> ownProblemShown = std::string();
+    double lastHealthRecord = -1.0;
 };
 
 #endif

@@ -1,11 +1,12 @@
-// Lines per second a bridge's reader gets through with the recorder of the
-// raw lines on and off: a writer thread fills a pseudo-terminal with GGA
-// sentences as fast as it takes them, and the reader reads them with
-// SimpleSerial, handing each to LineRecorder when recording. Beside it, how
-// fast the recorder alone writes lines to a file (Record, then all written).
+// Lines per second a bridge gets through with the recorder of the raw lines
+// on and off: a writer thread fills a pseudo-terminal with GGA sentences as
+// fast as it takes them, and a bridge application (RecordTo set or not,
+// PublishHealth on, no echo, its values handed to an outbox that drops
+// them) reads them one Iterate at a time. Beside it, how fast the recorder
+// alone writes lines to a file (Record, then all written).
 #include "LineRecorder.h"
 #include "PseudoTerminal.h"
-#include "SimpleSerial.h"
+#include "SerialBridge.h"
 
 #include <benchmark/benchmark.h>
 
@@ -60,29 +61,34 @@ private:
     std::thread thread;
 };
 
-void BM_ReadLines(benchmark::State& state)
+// A sensor whose own lines are GGA sentences, each giving its latitude.
+SentenceFormat GgaLatitude()
 {
-    const bool recording = state.range(0) != 0;
-    RecordingFolder folder;
-    std::unique_ptr<LineRecorder> recorder;
-    if (recording)
-        recorder = std::make_unique<LineRecorder>(LineRecorder::Settings{folder.Pattern()},
-                                                  [](const std::string&) {});
-    Feeder feeder;
-    SimpleSerial device(feeder.Device(), 19200);
-    std::string line;
-    for (auto _ : state)
-    {
-        if (!device.readLine(line, std::chrono::seconds(5)))
-            state.SkipWithError("no line");
-        if (recorder)
-            recorder->Record(line);
-    }
-    state.SetItemsProcessed(state.iterations());
-    if (recorder)
-        state.counters["dropped"] = static_cast<double>(recorder->GetStatus().dropped);
+    SentenceFormat format;
+    format.isOwn = [](const std::string& line, const BridgeSettings&)
+    { return line.rfind("$GPGGA,", 0) == 0; };
+    format.valuesOf = [](const SentenceLine& line, const BridgeSettings&, const ValueTable&)
+    { return std::optional<SentenceValues>({TextValue("Latitude", line.text.substr(17, 10))}); };
+    return format;
 }
-BENCHMARK(BM_ReadLines)->Arg(0)->Arg(1)->ArgName("recording")->UseRealTime();
+
+void BM_BridgeLines(benchmark::State& state)
+{
+    RecordingFolder folder;
+    Feeder feeder;
+    BridgeSettings settings = DefaultSettingsFor(feeder.Device());
+    settings.baudRate = 921600;
+    settings.echo = false;
+    settings.publishHealth = true;
+    if (state.range(0) != 0)
+        settings.recordTo = folder.Pattern();
+    CSimulator bridge({"Bench", "Bench", "BENCH_DEVICE", "lines", false}, GgaLatitude(), settings,
+                      BridgeSeams{[](const SentenceValue&, double) {}, {}, {}});
+    for (auto _ : state)
+        bridge.Iterate();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BridgeLines)->Arg(0)->Arg(1)->ArgName("recording")->UseRealTime();
 
 void BM_RecordToFile(benchmark::State& state)
 {

@@ -78,6 +78,10 @@ configure_file(${MOOS_PACKAGE_DATA}/changelog.in ${CMAKE_BINARY_DIR}/doc/changel
 moos_gzip(${CMAKE_BINARY_DIR}/doc/changelog.Debian ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz)
 install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${CMAKE_BINARY_DIR}/doc/changelog.Debian.gz
   DESTINATION ${MOOS_DOC_DIR})
+# The recording plot, a Python script, with its manual page.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/plot-recording DESTINATION ${CMAKE_INSTALL_BINDIR})
+moos_gzip(${PROJECT_SOURCE_DIR}/scripts/plot-recording.1 ${CMAKE_BINARY_DIR}/man/plot-recording.1.gz)
+install(FILES ${CMAKE_BINARY_DIR}/man/plot-recording.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/vehicle.moos ${PROJECT_SOURCE_DIR}/examples/two-receivers.moos
   ${MOOS_PACKAGE_DATA}/60-moos-serial.rules
   DESTINATION ${MOOS_DOC_DIR}/examples)
@@ -110,6 +114,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# plot-recording runs on Python 3 and draws with matplotlib.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${MOOS_PACKAGE_DATA}/postinst ${MOOS_PACKAGE_DATA}/prerm ${MOOS_PACKAGE_DATA}/postrm)

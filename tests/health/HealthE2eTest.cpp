@@ -1,0 +1,222 @@
+// The health record and the recorder through the real programs: a simulated
+// receiver that pauses, is pulled out and corrupts lines; a recording into a
+// folder that is missing; a recorded session replayed into a second bridge.
+#include "E2eSupport.h"
+#include "LineRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+using namespace e2e;
+
+namespace
+{
+// Status and health records every 2 s of MOOS time, so every 0.5 s here.
+constexpr double kWarp = 4.0;
+
+class HealthE2eTest : public ::testing::Test
+{
+protected:
+    Process& Start(const std::string& program, const std::string& process,
+                   const std::string& device, std::vector<std::string> keys, TestServer& to)
+    {
+        keys.insert(keys.begin(), {"AppTick = 0", "CommsTick = 50"});
+        const auto mission = dir / (process + ".moos");
+        WriteFile(mission, MissionText(to.Port(), {process}, keys, kWarp));
+        const std::string variable = program == "Vantor" ? "VANTOR_DEVICE=" : "DIRKEL_DEVICE=";
+        bridges.push_back(std::make_unique<Process>(
+            std::vector<std::string>{Program(program), mission.string(), process},
+            Process::Options{{variable + device}, {}}));
+        return *bridges.back();
+    }
+
+    std::vector<std::string> Values(const std::string& key, const std::string& process = "Vantor",
+                                    const TestServer* from = nullptr) const
+    {
+        std::vector<std::string> values;
+        for (const LoggedNotification& entry : (from ? *from : server).Log().From(process, key))
+            values.push_back(entry.value);
+        return values;
+    }
+
+    // Waits for a health record of the compass in state; true with it in
+    // record.
+    bool HealthIn(const std::string& state, std::string& record)
+    {
+        return WaitFor(
+            [&]
+            {
+                for (const std::string& value : Values("COMPASS_HEALTH", "Compass"))
+                    if (value.rfind("state=" + state + ",", 0) == 0)
+                        record = value;
+                return !record.empty();
+            });
+    }
+
+    static std::size_t Counter(const std::string& record, const std::string& name)
+    {
+        const std::size_t at = record.find("," + name + "=");
+        return at == std::string::npos ? 0 : std::stoul(record.substr(at + name.size() + 2));
+    }
+
+    TempDir dir;
+    TestServer server{kWarp};
+    std::vector<std::unique_ptr<Process>> bridges;
+};
+
+// SensorSim's compass goes quiet, comes back, is pulled out and put back,
+// corrupting every third line: the record goes reading, silent, waiting and
+// reading again, and its counters add up to what SensorSim wrote.
+TEST_F(HealthE2eTest, HealthRecordFollowsAMisbehavingSensor)
+{
+    const std::string link = (dir / "compass").string();
+    // The first line waits until the bridge is likely up, so that it sees
+    // the quiet.
+    Process sensor({Program("SensorSim"), "--compass", "--corrupt", "3", "--rate", "10",
+                    "--start-delay", "2000", "--link", link, "--pause-after", "1", "--pause-for",
+                    "2", "--unplug-after", "5", "--replug-after", "2"});
+    ASSERT_FALSE(sensor.FirstLine().empty()) << sensor.Stderr();
+    Process& dirkel = Start(
+        "Dirkel", "Compass", link,
+        {"VerifyChecksum = true", "DataTimeout = 1", "ReopenDevice = true", "PublishHealth = true"},
+        server);
+    std::string silent, waiting, back;
+    ASSERT_TRUE(HealthIn("silent", silent)) << dirkel.Stderr();
+    ASSERT_TRUE(HealthIn("waiting", waiting)) << dirkel.Stderr();
+    ASSERT_TRUE(WaitFor(
+        [&]
+        {
+            back = Values("COMPASS_HEALTH", "Compass").back();
+            return back.rfind("state=reading,", 0) == 0 && Counter(back, "reopens") == 1 &&
+                   Counter(back, "lines") > Counter(waiting, "lines") + 10;
+        }))
+        << dirkel.Stderr() << back;
+    EXPECT_NE(silent.find("device=" + link + ","), std::string::npos) << silent;
+
+    // Stopped, the sensor tells what it wrote: every line was read or
+    // counted as dropped by the reader, and the corrupted ones rejected.
+    ::kill(sensor.Pid(), SIGTERM);
+    ASSERT_EQ(sensor.WaitExit(), 0);
+    const std::string summary = sensor.Stderr().substr(sensor.Stderr().rfind("SensorSim: "));
+    const std::size_t written = std::stoul(summary.substr(11));
+    const std::size_t with = summary.find(" with a wrong checksum");
+    ASSERT_NE(with, std::string::npos) << summary;
+    const std::size_t corrupted = std::stoul(summary.substr(summary.rfind(' ', with - 1) + 1));
+    std::size_t dropped = 0;
+    ASSERT_TRUE(WaitFor(
+        [&]
+        {
+            back = Values("COMPASS_HEALTH", "Compass").back();
+            dropped = Counter(back, "dropped_stale") + Counter(back, "dropped_cap");
+            return Counter(back, "lines") + dropped == written;
+        }))
+        << back << "\n"
+        << summary;
+    EXPECT_LE(Counter(back, "rejected"), corrupted) << back;
+    EXPECT_GE(Counter(back, "rejected") + dropped, corrupted) << back;
+    EXPECT_EQ(Counter(back, "reopens"), 1u);
+    EXPECT_NE(summary.find(", 0 dropped"), std::string::npos) << summary;
+}
+
+// RecordTo in a folder that does not exist: one trace, the application
+// error in the status record, and the values published as usual; once the
+// folder is made the recording resumes and the error clears.
+TEST_F(HealthE2eTest, RecordingIntoAMissingFolderKeepsTheBridgeReading)
+{
+    ReplayFeed feed(dir);
+    const std::string pattern = (dir / "absent" / "gps-%Y.nmea").string();
+    Process& vantor = Start("Vantor", "Vantor", feed.Device(), {"RecordTo = " + pattern}, server);
+    ASSERT_TRUE(server.Log().WaitForCount("Vantor", "VANTOR_STATUS", 1)) << vantor.Stderr();
+    const char good[] = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+    ASSERT_TRUE(FeedInStep(feed, server.Log(), {good, good}, "Vantor", "Indic_NS", 1));
+    EXPECT_EQ(Values("Latitude"), (std::vector<std::string>{"4807.038", "4807.038"}));
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            const auto status = Values("VANTOR_STATUS");
+            return status.back().find("AppErrorFlag=true,AppErrorReason=recording failed: "
+                                      "cannot open") != std::string::npos;
+        }))
+        << vantor.Stderr();
+    const std::string errors = vantor.Stderr();
+    const std::size_t first = errors.find("Vantor: recording failed: cannot open ");
+    ASSERT_NE(first, std::string::npos) << errors;
+    EXPECT_EQ(errors.find("recording failed", first + 9), std::string::npos) << errors;
+
+    // Without DataTimeout a pass waits for a line: the next one finds the
+    // recording working again.
+    std::filesystem::create_directory(dir / "absent");
+    ASSERT_TRUE(FeedInStep(feed, server.Log(), {good}, "Vantor", "Indic_NS", 1));
+    EXPECT_TRUE(
+        WaitFor([&] { return Values("VANTOR_STATUS").back().find("AppErrorFlag=false,") == 0; }))
+        << vantor.Stderr();
+    EXPECT_NE(vantor.Stderr().find("Vantor: recording into "), std::string::npos);
+}
+
+// A compass giving two values a second where ten are expected: after five
+// seconds the record says slow and the status record carries why.
+TEST_F(HealthE2eTest, SensorBelowHalfTheExpectedRateIsSlow)
+{
+    Process sensor({Program("SensorSim"), "--compass", "--rate", "2"});
+    const std::string device = sensor.FirstLine();
+    ASSERT_FALSE(device.empty()) << sensor.Stderr();
+    Process& dirkel =
+        Start("Dirkel", "Compass", device, {"ExpectedRate = 10", "PublishHealth = true"}, server);
+    std::string slow;
+    ASSERT_TRUE(HealthIn("slow", slow)) << dirkel.Stderr();
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            const std::string status = Values("COMPASS_STATUS", "Compass").back();
+            return status.find("AppErrorReason=values from " + device + " at ") !=
+                       std::string::npos &&
+                   status.find(" a second for 5 s (expected 10),") != std::string::npos;
+        }))
+        << dirkel.Stderr();
+    EXPECT_NE(dirkel.Stderr().find("Dirkel: values from " + device), std::string::npos);
+}
+
+TEST_F(HealthE2eTest, ExpectedRateThatIsNoPositiveNumberEndsWithStatusTwo)
+{
+    Process& vantor =
+        Start("Vantor", "Vantor", (dir / "absent").string(), {"ExpectedRate = 0"}, server);
+    EXPECT_EQ(vantor.WaitExit(), 2);
+    EXPECT_EQ(vantor.Stderr(),
+              "Vantor: ExpectedRate = 0 cannot be used: give values a second, a positive number\n");
+}
+
+// A session recorded by one bridge and replayed at its recorded times into
+// another gives the same publications in the same order.
+TEST_F(HealthE2eTest, ReplayedRecordingGivesTheSamePublications)
+{
+    const std::filesystem::path capture = CaptureDir() / "ublox-8.nmea";
+    if (!moostest::HaveCapture(capture))
+        GTEST_SKIP() << "capture " << capture << " not on this machine";
+    const std::vector<std::string> lines = ReadCaptureLines(capture);
+    const std::vector<std::string> keys{"AcceptAnyTalker = true", "VerifyChecksum = true"};
+    const std::vector<std::string> variables{"Latitude", "Longitude", "Indic_EW", "Indic_NS"};
+
+    ReplayFeed feed(dir);
+    const std::string recording = (dir / "session.rec").string();
+    std::vector<std::string> recordKeys = keys;
+    recordKeys.push_back("RecordTo = " + recording);
+    Process& recorder = Start("Vantor", "Vantor", feed.Device(), recordKeys, server);
+    ASSERT_TRUE(server.Log().WaitForCount("Vantor", "VANTOR_STATUS", 1)) << recorder.Stderr();
+    ASSERT_TRUE(FeedInStep(feed, server.Log(), lines, "Vantor", "Indic_NS", 16));
+    ::kill(recorder.Pid(), SIGTERM);
+    ASSERT_EQ(recorder.WaitExit(), 0) << recorder.Stderr();
+
+    TestServer second{kWarp};
+    Process sim({Program("SensorSim"), "--replay", recording, "--start-delay", "1500"});
+    const std::string device = sim.FirstLine();
+    ASSERT_FALSE(device.empty()) << sim.Stderr();
+    Process& replayed = Start("Vantor", "Again", device, keys, second);
+    ASSERT_TRUE(second.Log().WaitForCount("Again", "Indic_NS", lines.size())) << replayed.Stderr();
+    EXPECT_EQ(sim.WaitExit(), 0);
+    for (const std::string& variable : variables)
+        EXPECT_EQ(Values(variable, "Again", &second), Values(variable)) << variable;
+    EXPECT_TRUE(WaitFor([&] { return replayed.Stdout() == recorder.Stdout(); }));
+}
+} // namespace
