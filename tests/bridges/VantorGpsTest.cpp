@@ -141,7 +141,7 @@ TEST_F(VantorGpsTest, EmptyAndMalformedSentencesGiveNothing)
         "$GPGGA,123519,4807.0.38,N,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
         std::string("$GPGGA,123519,4807.0\0"
                     "38,N,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-                    66),
+                    64),
         "$GPGGA,123519,4807.038,N,,E,1,08,0.9,545.4,M,,M,,*00\r\n"};
     BridgeSettings requireFix;
     requireFix.requireFix = true;
