@@ -117,22 +117,31 @@ std::size_t CServerLink::TakeStashed(unsigned char* pBuffer, std::size_t nBytes)
 
 bool CServerLink::ReadPacket(CMOOSCommPkt& Pkt, std::size_t nByteLimit, int nFirstWaitMs)
 {
-    unsigned char Length[4];
-    if (!ReadExact(Length, sizeof(Length), nFirstWaitMs))
-        return false;
-    int nLength = CopyFromBufferAsLittleEndian<int>(Length);
-    if (!CMOOSCommPkt::IsValidStreamLength(nLength) || std::size_t(nLength) > nByteLimit)
-        return Fail(MOOSFormat("bad packet length %d", nLength));
-    if (!Pkt.Fill(Length, sizeof(Length)))
-        return Fail("cannot hold the packet");
-    unsigned char Chunk[kChunkBytes];
-    while (Pkt.GetBytesRequired() > 0)
+    // ReadExact has already said why it failed; this only unwinds the read.
+    struct LinkFailed
     {
-        int nAsk = std::min(Pkt.GetBytesRequired(), kChunkBytes);
-        if (!ReadExact(Chunk, std::size_t(nAsk), m_nWaitMs))
-            return false;
-        if (!Pkt.Fill(Chunk, nAsk))
-            return Fail("cannot hold the packet");
+    };
+    int nWaitMs = nFirstWaitMs;
+    auto Receive = [this, &nWaitMs](unsigned char* pBuffer, int nBytes)
+    {
+        if (!ReadExact(pBuffer, std::size_t(nBytes), nWaitMs))
+            throw LinkFailed();
+        nWaitMs = m_nWaitMs;
+        return nBytes;
+    };
+    const int nLimit = int(std::min<std::size_t>(nByteLimit, INT_MAX));
+    try
+    {
+        CMOOSCommObject::ReadPktFrom(Receive, Pkt, nLimit,
+                                     {"bad packet length %d", "cannot hold the packet"});
+    }
+    catch (const LinkFailed&)
+    {
+        return false;
+    }
+    catch (const CMOOSException& e)
+    {
+        return Fail(e.m_sReason);
     }
     return true;
 }

@@ -61,36 +61,7 @@ public:
     {
     }
 
-    // A peer may deliver the length field in pieces; it is gathered whole
-    // and checked before the packet sizes anything by it.
-    void ReadLengthField(CMOOSCommPkt& PktRx)
-    {
-        unsigned char LengthField[kLengthFieldSize];
-        for (int nGot = 0; nGot < kLengthFieldSize;)
-            nGot += ReceiveSome(LengthField + nGot, kLengthFieldSize - nGot);
-        const int nLength = CopyFromBufferAsLittleEndian<int>(LengthField);
-        if (!CMOOSCommPkt::IsValidStreamLength(nLength))
-            throw CMOOSException(
-                MOOSFormat("CMOOSCommObject::ReadPkt() bad packet length %d", nLength));
-        if (!PktRx.Fill(LengthField, kLengthFieldSize))
-            throw CMOOSException(kRxFailed);
-    }
-
-    void ReadBody(CMOOSCommPkt& PktRx)
-    {
-        unsigned char Chunk[kChunkSize];
-        for (int nRequired = PktRx.GetBytesRequired(); nRequired != 0;
-             nRequired = PktRx.GetBytesRequired())
-        {
-            if (nRequired < 0)
-                throw CMOOSException(kRxFailed);
-            const int nGot = ReceiveSome(Chunk, std::min(nRequired, kChunkSize));
-            if (!PktRx.Fill(Chunk, nGot))
-                throw CMOOSException(kRxFailed);
-        }
-    }
-
-private:
+    // The packet's byte source: at least one byte, or throws.
     int ReceiveSome(unsigned char* pBuffer, int nBytes)
     {
         int nGot = 0;
@@ -112,6 +83,7 @@ private:
         return nGot;
     }
 
+private:
     // A count; 0 for a closed peer or a per-receive time-out; -1 when the
     // wait failed.
     int ReceiveOnce(unsigned char* pBuffer, int nBytes)
@@ -222,10 +194,39 @@ bool CMOOSCommObject::ReadPkt(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx, const 
 {
     RequireSocket(pSocket, "ReadPkt");
     PacketReceiver Receiver(*pSocket, Bounds);
-    if (PktRx.GetStreamLength() == 0)
-        Receiver.ReadLengthField(PktRx);
-    Receiver.ReadBody(PktRx);
+    const PktFramingTexts Texts{"CMOOSCommObject::ReadPkt() bad packet length %d", kRxFailed};
+    ReadPktFrom([&Receiver](unsigned char* pBuffer, int nBytes)
+                { return Receiver.ReceiveSome(pBuffer, nBytes); },
+                PktRx, MOOS_MAX_PKT_LENGTH, Texts);
     return true;
+}
+
+void CMOOSCommObject::ReadPktFrom(const ByteSource& Receive, CMOOSCommPkt& PktRx, int nByteLimit,
+                                  const PktFramingTexts& Texts)
+{
+    // A peer may deliver the length field in pieces; it is gathered whole
+    // and checked before the packet sizes anything by it.
+    if (PktRx.GetStreamLength() == 0)
+    {
+        unsigned char LengthField[kLengthFieldSize];
+        for (int nGot = 0; nGot < kLengthFieldSize;)
+            nGot += Receive(LengthField + nGot, kLengthFieldSize - nGot);
+        const int nLength = CopyFromBufferAsLittleEndian<int>(LengthField);
+        if (!CMOOSCommPkt::IsValidStreamLength(nLength) || nLength > nByteLimit)
+            throw CMOOSException(MOOSFormat(Texts.sBadLength, nLength));
+        if (!PktRx.Fill(LengthField, kLengthFieldSize))
+            throw CMOOSException(Texts.sCannotHold);
+    }
+    unsigned char Chunk[kChunkSize];
+    for (int nRequired = PktRx.GetBytesRequired(); nRequired != 0;
+         nRequired = PktRx.GetBytesRequired())
+    {
+        if (nRequired < 0)
+            throw CMOOSException(Texts.sCannotHold);
+        const int nGot = Receive(Chunk, std::min(nRequired, kChunkSize));
+        if (!PktRx.Fill(Chunk, nGot))
+            throw CMOOSException(Texts.sCannotHold);
+    }
 }
 
 bool CMOOSCommObject::SendMsg(XPCTcpSocket* pSocket, CMOOSMsg& Msg)

@@ -65,6 +65,28 @@ public:
     // per-receive time-out.
     bool ReadPkt(XPCTcpSocket* pSocket, CMOOSCommPkt& PktRx, const ReadBounds& Bounds);
 
+    // What a packet read says when the packet itself is at fault.
+    struct PktFramingTexts
+    {
+        // Formatted with the declared length.
+        const char* sBadLength;
+        // The packet could not take the bytes it was sent.
+        const char* sCannotHold;
+    };
+
+    // Receives up to nBytes into pBuffer and returns how many (at least 1);
+    // throws when it cannot.
+    using ByteSource = std::function<int(unsigned char* pBuffer, int nBytes)>;
+
+    // The framing every packet read shares, whatever waits for its bytes:
+    // gathers the 4 length bytes whole, refuses a length the packet format
+    // does not allow or beyond nByteLimit before anything is sized by it,
+    // then fills the body in chunks of at most 8192 bytes. Fills the empty
+    // packet PktRx, or throws CMOOSException with one of Texts (or whatever
+    // Receive throws).
+    static void ReadPktFrom(const ByteSource& Receive, CMOOSCommPkt& PktRx, int nByteLimit,
+                            const PktFramingTexts& Texts);
+
     // Sends Msg as a one-message packet: SendPkt's result, or throws
     // CMOOSException, also when Msg cannot be serialized.
     bool SendMsg(XPCTcpSocket* pSocket, CMOOSMsg& Msg);
