@@ -41,30 +41,6 @@ std::unique_ptr<LineRecorder> MakeRecorder(const BridgeProgram& program,
 }
 } // namespace
 
-void ValueTable::Update(const SentenceValue& value)
-{
-    const auto same = std::find_if(values.begin(), values.end(),
-                                   [&](const SentenceValue& v) { return v.name == value.name; });
-    if (same == values.end())
-        values.push_back(value);
-    else
-        *same = value;
-}
-
-const SentenceValue* ValueTable::Find(const std::string& name) const
-{
-    for (const SentenceValue& value : values)
-        if (value.name == name)
-            return &value;
-    return nullptr;
-}
-
-std::string ValueTable::Text(const std::string& name) const
-{
-    const SentenceValue* value = Find(name);
-    return value ? value->text : std::string();
-}
-
 CSimulator::CSimulator(const BridgeProgram& program, SentenceFormat format,
                        const BridgeSettings& settings, BridgeSeams seams)
     : program(program), format(std::move(format)), settings(settings), seams(std::move(seams)),
