@@ -31,9 +31,20 @@ def checksummed(body):
     return "$%s*%02X" % (body, total)
 
 
+# A GPS line's number is its latitude in minutes, scaled down so that any
+# line of a day's soak is a latitude a receiver can send (below 10').
+GPS_SCALE = 100000.0
+
+
 def gps_line(number):
     fix = 0 if number % NO_FIX == 0 else 1
-    return checksummed("GPGGA,120000.00,%d,N,01131.000,E,%d,08,0.9,545.4,M,46.9,M,," % (number, fix))
+    latitude = "%.5f" % (number / GPS_SCALE)
+    return checksummed("GPGGA,120000.00,%s,N,01131.000,E,%d,08,0.9,545.4,M,46.9,M,," % (latitude, fix))
+
+
+def number_of(value, sensor):
+    """The number of the line a value came from."""
+    return int(round(float(value) * (GPS_SCALE if sensor == "gps" else 1)))
 
 
 def compass_line(number):
@@ -81,7 +92,7 @@ def segments(work, sensor):
     return made, corrupt, counted, dropped, ended, wrong, firsts
 
 
-def values(work, lives, source, key):
+def values(work, lives, source, key, sensor):
     """(life, number) of every value the server logged from source under key, in order."""
     out = []
     for life in range(1, lives + 1):
@@ -89,11 +100,11 @@ def values(work, lives, source, key):
             for line in f:
                 fields = line.split()
                 if len(fields) >= 4 and fields[1] == source and fields[2] == key:
-                    out.append((life, int(float(fields[3]))))
+                    out.append((life, number_of(fields[3], sensor)))
     return out
 
 
-def pulled_out(work, lives, source, key, valid, seen, firsts):
+def pulled_out(work, lives, source, key, sensor, valid, seen, firsts):
     """Valid lines still in the device when it was pulled out: the bridge's
     status said the device was lost between two of its values, and the first
     valid line after the earlier value never came. A hang-up throws away what
@@ -111,7 +122,7 @@ def pulled_out(work, lives, source, key, valid, seen, firsts):
                 if fields[2] == status and "lost serial device" in fields[3]:
                     device_lost = True
                 elif fields[2] == key:
-                    n = int(float(fields[3]))
+                    n = number_of(fields[3], sensor)
                     if device_lost and last is not None:
                         gone = next((m for m in range(last + 1, n) if m in valid), None)
                         if gone is not None and gone not in seen and gone not in firsts:
@@ -130,7 +141,7 @@ def bridge_report(work, lives, name, sensor, source, key):
     """One row of figures, and the reasons the row fails (none when it passes)."""
     made, corrupt, counted, dropped, ended, wrong, firsts = segments(work, sensor)
     damaged = corrupt | {n for n in made if sensor == "gps" and n % NO_FIX == 0}
-    got = values(work, lives, source, key)
+    got = values(work, lives, source, key, sensor)
     numbers = [n for _, n in got]
     valid = [n for n in made if n not in damaged]
     seen, repeated = set(), 0
@@ -149,7 +160,7 @@ def bridge_report(work, lives, name, sensor, source, key):
         spans[life] = (min(lo, n), max(hi, n))
     inside = lambda n: any(lo <= n <= hi for lo, hi in spans.values())
     expected = [n for n in valid if inside(n)]
-    pulled = pulled_out(work, lives, source, key, set(valid), seen, firsts)
+    pulled = pulled_out(work, lives, source, key, sensor, set(valid), seen, firsts)
     lost = [n for n in expected if n not in seen and n not in pulled]
     outside = len(valid) - len(expected)
     bad_received = sum(n in damaged for n in seen)
@@ -172,6 +183,14 @@ def bridge_report(work, lives, name, sensor, source, key):
         faults.append("%d damaged values received" % bad_received)
     if repeated:
         faults.append("%d values came twice or out of order" % repeated)
+    # A life without values hides its lines among those made while the
+    # server was down: every restart, unplug and pause must be survived.
+    if valid and not seen:
+        faults.append("no value arrived")
+    for fault, (survived, faced) in (("server restarts", (len(spans) - 1, lives - 1)),
+                                     ("unplugs", (back, unplugs)), ("pauses", (again, pauses))):
+        if survived < faced:
+            faults.append("%d of %d %s survived" % (max(survived, 0), faced, fault))
     # The report's own sums.
     if wrong:
         faults.append("a SensorSim run ended without its summary")
@@ -185,10 +204,10 @@ def bridge_report(work, lives, name, sensor, source, key):
     return row, faults, damaged
 
 
-def scaler_report(work, lives, k, damaged):
+def scaler_report(work, lives, k, damaged, sensor):
     """Faults of Scaler k, which doubles the values of one bridge: a value of
     a damaged line, or one that went back, means it followed something wrong."""
-    got = [n / 2 for _, n in values(work, lives, "Scaler%d" % k, "SCALED_%d" % k)]
+    got = [n / 2 for _, n in values(work, lives, "Scaler%d" % k, "SCALED_%d" % k, sensor)]
     bad = sum(n in damaged for n in got)
     back = sum(b <= a for a, b in zip(got, got[1:]))
     print("Scaler%d followed %d values, %d of damaged lines, %d out of order" % (
@@ -217,7 +236,8 @@ def report(work, lives):
           " the next life; restarts, unplugs, pauses: survived/made)")
     # Odd Scalers follow the latitude, even ones the compass.
     for k in range(1, 6):
-        faults += scaler_report(work, lives, k, damaged["Vantor" if k % 2 else "Dirkel"])
+        faults += scaler_report(work, lives, k, *(
+            (damaged["Vantor"], "gps") if k % 2 else (damaged["Dirkel"], "compass")))
     for fault in faults:
         print("soak: " + fault, file=sys.stderr)
     return 1 if faults else 0

@@ -17,7 +17,7 @@ LOST_DEVICE = "Vantor VANTOR_STATUS AppErrorFlag=true,AppErrorReason=lost serial
 
 
 def value(n):
-    return "Vantor Latitude %d" % n
+    return "Vantor Latitude %.5f" % (n / soak_faults.GPS_SCALE)
 
 
 class BridgeReportTest(unittest.TestCase):
@@ -36,6 +36,7 @@ class BridgeReportTest(unittest.TestCase):
         cases = [
             ("every valid line", without(), 0, 0, []),
             ("a valid line missing", without(100005), 1, 0, ["lost"]),
+            ("no value at all", [], 0, 0, ["no value arrived"]),
             ("a corrupted line received", without() + [value(100017)], 0, 0, ["damaged", "order"]),
             ("a value twice", without()[:3] + [value(100001)] + without()[3:], 0, 0, ["twice"]),
             ("one line in the unplugged device",
