@@ -32,13 +32,14 @@ def checksummed(body):
 
 
 # A GPS line's number is its latitude in minutes, scaled down so that any
-# line of a day's soak is a latitude a receiver can send (below 10').
+# line of a day's soak is a latitude a receiver can send ("0009.65200": 0°,
+# below 10').
 GPS_SCALE = 100000.0
 
 
 def gps_line(number):
     fix = 0 if number % NO_FIX == 0 else 1
-    latitude = "%.5f" % (number / GPS_SCALE)
+    latitude = "%010.5f" % (number / GPS_SCALE)
     return checksummed("GPGGA,120000.00,%s,N,01131.000,E,%d,08,0.9,545.4,M,46.9,M,," % (latitude, fix))
 
 

@@ -17,7 +17,7 @@ LOST_DEVICE = "Vantor VANTOR_STATUS AppErrorFlag=true,AppErrorReason=lost serial
 
 
 def value(n):
-    return "Vantor Latitude %.5f" % (n / soak_faults.GPS_SCALE)
+    return "Vantor Latitude %010.5f" % (n / soak_faults.GPS_SCALE)
 
 
 class BridgeReportTest(unittest.TestCase):
