@@ -132,7 +132,7 @@ bool CMOOSApp::Run(const char* sName, const char* sMissionFile)
     if (quitOnStopSignals)
     {
         MOOSBlockStopSignals();
-        stopSignals.emplace(*this);
+        stopSignals.emplace([this] { RequestQuit(); });
     }
     const bool ok = StartUp();
     if (ok)

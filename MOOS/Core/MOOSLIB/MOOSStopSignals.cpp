@@ -1,7 +1,5 @@
 #include "MOOSLIB/MOOSStopSignals.h"
 
-#include "MOOSLIB/MOOSApp.h"
-
 #include <pthread.h>
 #include <signal.h>
 
@@ -24,8 +22,8 @@ void MOOSBlockStopSignals()
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-CMOOSStopSignalWatcher::CMOOSStopSignalWatcher(CMOOSApp& app)
-    : watcher([this, &app] { Watch(app); })
+CMOOSStopSignalWatcher::CMOOSStopSignalWatcher(std::function<void()> onStop)
+    : watcher([this, onStop = std::move(onStop)] { Watch(onStop); })
 {
 }
 
@@ -37,11 +35,11 @@ CMOOSStopSignalWatcher::~CMOOSStopSignalWatcher()
     watcher.join();
 }
 
-void CMOOSStopSignalWatcher::Watch(CMOOSApp& app)
+void CMOOSStopSignalWatcher::Watch(const std::function<void()>& onStop)
 {
     const sigset_t signals = StopSignals();
     int signal = 0;
     while (!done)
         if (sigwait(&signals, &signal) == 0 && !done)
-            app.RequestQuit();
+            onStop();
 }

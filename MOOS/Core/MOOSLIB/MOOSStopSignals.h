@@ -18,27 +18,26 @@
 #define MOOSLIB_MOOSSTOPSIGNALS_H
 
 #include <atomic>
+#include <functional>
 #include <thread>
-
-class CMOOSApp;
 
 // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread and in the threads
 // it starts from now on.
 void MOOSBlockStopSignals();
 
-// While it lives, a thread turns each stop signal into app.RequestQuit().
-// The signals must be blocked in every thread (MOOSBlockStopSignals).
-// Destroy it before app.
+// While it lives, a thread calls onStop for each stop signal (the
+// application's RequestQuit). The signals must be blocked in every thread
+// (MOOSBlockStopSignals). Destroy it before whatever onStop reaches.
 class CMOOSStopSignalWatcher
 {
 public:
-    explicit CMOOSStopSignalWatcher(CMOOSApp& app);
+    explicit CMOOSStopSignalWatcher(std::function<void()> onStop);
     ~CMOOSStopSignalWatcher();
     CMOOSStopSignalWatcher(const CMOOSStopSignalWatcher&) = delete;
     CMOOSStopSignalWatcher& operator=(const CMOOSStopSignalWatcher&) = delete;
 
 private:
-    void Watch(CMOOSApp& app);
+    void Watch(const std::function<void()>& onStop);
 
     std::atomic<bool> done{false};
     std::thread watcher;
