@@ -2,69 +2,32 @@
 
 #include "BridgeSettings.h"
 
-#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 #include "MOOSLIB/ProcessConfigReader.h"
-
-#include <algorithm>
-#include <charconv>
-#include <cmath>
 
 namespace
 {
-// A decimal number of degrees within [-limit, limit], read the same
-// whatever the C locale.
-std::optional<double> Degrees(const std::string& text, double limit)
-{
-    double value = 0.0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
-    if (error != std::errc() || stop != end || !std::isfinite(value) || std::fabs(value) > limit)
-        return std::nullopt;
-    return value;
-}
+// Whose warnings they are: the program that reads these keys.
+const char* const kProgram = "Dirkel";
 
-std::string ReadDegrees(CProcessConfigReader& reader, const std::string& key, double limit,
-                        std::optional<double>& degrees)
+std::string ReadBlockDegrees(CProcessConfigReader& reader, const std::string& key, double limit,
+                             std::optional<double>& degrees)
 {
     std::string text;
     if (!reader.GetConfigurationParam(key, text))
         return "";
-    degrees = Degrees(text, limit);
-    if (degrees)
-        return "";
-    return UnusableValue(key, text,
-                         "give degrees from " + MOOSFormat("%g to %g", -limit, limit) +
-                             " as a decimal number, e.g. -2.5");
+    return ReadDegrees(key, text, limit, degrees);
 }
 
-// A prefix makes variable names: no blank, control character or "=", which
-// would split or hide them.
-std::string ReadPrefix(CProcessConfigReader& reader, std::string& prefix)
+std::string ReadKeys(CProcessConfigReader& reader, CompassSettingsRead& read)
 {
-    std::string text;
-    if (!reader.GetConfigurationParam("VariablePrefix", text))
-        return "";
-    const bool usable =
-        !text.empty() && std::none_of(text.begin(), text.end(),
-                                      [](char c) { return c <= ' ' || c == '=' || c == 127; });
-    if (!usable)
-        return UnusableValue("VariablePrefix", text,
-                             "give a name without blanks or \"=\", e.g. COMPASS_AFT");
-    prefix = text;
-    return "";
-}
-
-std::string ReadKeys(CProcessConfigReader& reader, CompassSettings& s)
-{
-    reader.GetConfigurationParam("Numeric", s.numeric);
-    reader.GetConfigurationParam("PublishText", s.publishText);
-    reader.GetConfigurationParam("AnswerRequests", s.answerRequests);
+    CompassSettings& s = read.settings;
+    std::string error = ReadPublishSettings(reader, kProgram, s, read.warnings);
+    ReadFlag(reader, kProgram, "AnswerRequests", s.answerRequests, read.warnings);
     std::optional<double> offset;
-    std::string error = ReadPrefix(reader, s.variablePrefix);
     if (error.empty())
-        error = ReadDegrees(reader, "HeadingOffset", 360.0, offset);
+        error = ReadBlockDegrees(reader, "HeadingOffset", 360.0, offset);
     if (error.empty())
-        error = ReadDegrees(reader, "MagneticDeclination", 180.0, s.magneticDeclination);
+        error = ReadBlockDegrees(reader, "MagneticDeclination", 180.0, s.magneticDeclination);
     s.headingOffset = offset.value_or(0.0);
     return error;
 }
@@ -76,7 +39,7 @@ CompassSettingsRead ReadCompassSettings(const std::string& missionFile,
     CompassSettingsRead read;
     ReadBlockSilently(missionFile, processName,
                       [&read](CProcessConfigReader& reader)
-                      { read.error = ReadKeys(reader, read.settings); });
+                      { read.error = ReadKeys(reader, read); });
     return read;
 }
 

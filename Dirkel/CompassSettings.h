@@ -18,24 +18,27 @@
 //
 // Like the bridge's own keys they are read once, before the application is
 // built, and silently; what cannot be used comes back as one line of text
-// for main, which then ends with status 2 before the device is touched.
+// for main, which then ends with status 2 before the device is touched, and
+// a flag such as "Numeric = yes" as a warning for main to print.
 //
 // Plain values; safe to copy and to read from any thread.
 #ifndef DIRKEL_COMPASSSETTINGS_H
 #define DIRKEL_COMPASSSETTINGS_H
 
+#include "BridgeSettings.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
-struct CompassSettings
+// Numeric, PublishText and VariablePrefix as every bridge reads them.
+struct CompassSettings : PublishSettings
 {
-    bool numeric = false;
-    std::string variablePrefix = "COMPASS";
+    CompassSettings() : PublishSettings("COMPASS") {}
+
     double headingOffset = 0.0;
     // East positive; the true heading is published only when it is set.
     std::optional<double> magneticDeclination;
-    bool publishText = true;
     bool answerRequests = false;
 };
 
@@ -46,6 +49,8 @@ struct CompassSettingsRead
     // One line naming a key and a value that cannot be used; empty when all
     // is well.
     std::string error;
+    // Lines to print once at start-up: a flag with a value such as "yes".
+    std::vector<std::string> warnings;
 };
 
 // Reads the compass's keys of the block of processName in missionFile. A

@@ -23,5 +23,7 @@ int main(int argc, char* argv[])
         std::cerr << program.name << ": " << compass.error << std::endl;
         return 2;
     }
+    for (const std::string& warning : compass.warnings)
+        std::cerr << warning << std::endl;
     return RunBridgeProgram(argc, argv, program, CompassFormat(compass.settings));
 }

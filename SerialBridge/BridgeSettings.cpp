@@ -5,6 +5,7 @@
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 #include "MOOSLIB/ProcessConfigReader.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -87,26 +88,12 @@ bool IsPlainFlag(const std::string& text)
     return MOOSStrCmp(text, "TRUE") || MOOSStrCmp(text, "FALSE") || (!text.empty() && *end == '\0');
 }
 
-// Reads a boolean key by the block's rule; a value such as "yes" or "on",
-// which the rule reads as false, is warned about.
-void ReadFlag(CProcessConfigReader& reader, const std::string& key, bool& flag,
-              const BridgeProgram& program, std::vector<std::string>& warnings)
-{
-    std::string text;
-    if (!reader.GetConfigurationParam(key, text) || !reader.GetConfigurationParam(key, flag) ||
-        IsPlainFlag(text))
-        return;
-    warnings.push_back(program.name + ": warning: " + key + " = " + text +
-                       " is neither true nor false nor a number; read as " +
-                       (flag ? "true" : "false"));
-}
-
 void ReadFlags(CProcessConfigReader& reader, const BridgeProgram& program, BridgeSettings& s,
                std::vector<std::string>& warnings)
 {
     reader.GetConfigurationParam("SerialPort", s.serialPort);
     const auto flag = [&](const char* key, bool& value)
-    { ReadFlag(reader, key, value, program, warnings); };
+    { ReadFlag(reader, program.name, key, value, warnings); };
     flag("VerifyChecksum", s.verifyChecksum);
     flag("PublishEveryLine", s.publishEveryLine);
     flag("ReopenDevice", s.reopenDevice);
@@ -129,21 +116,7 @@ void ReadStampTime(CProcessConfigReader& reader, const BridgeProgram& program, B
         MOOSStrCmp(text, "receiver"))
         s.gps.stampReceiver = true;
     else
-        ReadFlag(reader, "StampTime", s.stampTime, program, warnings);
-}
-
-std::string ReadPrefix(CProcessConfigReader& reader, std::string& prefix)
-{
-    std::string text;
-    if (!reader.GetConfigurationParam("VariablePrefix", text))
-        return "";
-    const bool name = !text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                              "abcdefghijklmnopqrstuvwxyz"
-                                                              "0123456789_") == std::string::npos;
-    if (!name)
-        return UnusableValue("VariablePrefix", text, "give letters, digits and underscores");
-    prefix = text;
-    return "";
+        ReadFlag(reader, program.name, "StampTime", s.stampTime, warnings);
 }
 
 // An origin is the mission file's global key, as every program of the
@@ -154,24 +127,17 @@ std::string ReadOrigin(CProcessConfigReader& reader, const std::string& key, dou
     std::string text;
     if (!reader.GetConfigurationParam(key, text) && !reader.GetValue(key, text))
         return "";
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !std::isfinite(value) || std::fabs(value) > limit)
-        return UnusableValue(
-            key, text, MOOSFormat("give signed decimal degrees from %g to %g", -limit, limit));
-    degrees = value;
-    return "";
+    return ReadDegrees(key, text, limit, degrees);
 }
 
 // The GPS bridge's own keys; the origin only when something uses it, so a
 // mission file's origin for other programs cannot stop a bridge that ignores
 // it.
-std::string ReadGps(CProcessConfigReader& reader, GpsSettings& gps)
+std::string ReadGps(CProcessConfigReader& reader, const BridgeProgram& program, GpsSettings& gps,
+                    std::vector<std::string>& warnings)
 {
-    reader.GetConfigurationParam("Numeric", gps.numeric);
-    reader.GetConfigurationParam("FixRecord", gps.fixRecord);
-    reader.GetConfigurationParam("PublishText", gps.publishText);
-    std::string error = ReadPrefix(reader, gps.variablePrefix);
+    std::string error = ReadPublishSettings(reader, program.name, gps, warnings);
+    ReadFlag(reader, program.name, "FixRecord", gps.fixRecord, warnings);
     if (!error.empty() || !(gps.numeric || gps.fixRecord))
         return error;
     error = ReadOrigin(reader, "LatOrigin", 90.0, gps.latOrigin);
@@ -211,7 +177,7 @@ void ReadBlock(CProcessConfigReader& reader, const std::string& missionFile,
     ReadFlags(reader, program, read.settings, read.warnings);
     ReadStampTime(reader, program, read.settings, read.warnings);
     if (read.error.empty() && program.readsGga)
-        read.error = ReadGps(reader, read.settings.gps);
+        read.error = ReadGps(reader, program, read.settings.gps, read.warnings);
     read.keysRead = reader.KeysAskedFor();
     for (std::string key : program.formatKeys)
     {
@@ -278,6 +244,52 @@ std::vector<std::string> BridgeKeys(const BridgeProgram& program)
     }
     keys.insert(keys.end(), program.formatKeys.begin(), program.formatKeys.end());
     return keys;
+}
+
+void ReadFlag(CProcessConfigReader& reader, const std::string& program, const std::string& key,
+              bool& flag, std::vector<std::string>& warnings)
+{
+    std::string text;
+    if (!reader.GetConfigurationParam(key, text) || !reader.GetConfigurationParam(key, flag) ||
+        IsPlainFlag(text))
+        return;
+    warnings.push_back(program + ": warning: " + key + " = " + text +
+                       " is neither true nor false nor a number; read as " +
+                       (flag ? "true" : "false"));
+}
+
+std::string ReadPublishSettings(CProcessConfigReader& reader, const std::string& program,
+                                PublishSettings& publish, std::vector<std::string>& warnings)
+{
+    ReadFlag(reader, program, "Numeric", publish.numeric, warnings);
+    ReadFlag(reader, program, "PublishText", publish.publishText, warnings);
+    std::string text;
+    if (!reader.GetConfigurationParam("VariablePrefix", text))
+        return "";
+    // Other programs name these variables in their mission files, where
+    // blanks vanish and "=" and "," split; these characters read the same
+    // everywhere.
+    const bool name = !text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                              "abcdefghijklmnopqrstuvwxyz"
+                                                              "0123456789_") == std::string::npos;
+    if (!name)
+        return UnusableValue("VariablePrefix", text, "give letters, digits and underscores");
+    publish.variablePrefix = text;
+    return "";
+}
+
+std::string ReadDegrees(const std::string& key, const std::string& text, double limit,
+                        std::optional<double>& degrees)
+{
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    if (error != std::errc() || stop != end || !std::isfinite(value) || std::fabs(value) > limit)
+        return UnusableValue(
+            key, text,
+            MOOSFormat("give degrees from %g to %g as a decimal number, e.g. -2.5", -limit, limit));
+    degrees = value;
+    return "";
 }
 
 std::string UnusableValue(const std::string& key, const std::string& value,

@@ -26,6 +26,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CProcessConfigReader;
@@ -45,15 +46,32 @@ struct BridgeProgram
     std::string formatUsage{};
 };
 
+// The keys that say whether a bridge publishes its sensor's numbers beside
+// (or instead of) its text, and under which names; both bridges read them
+// alike (ReadPublishSettings), each with its own default prefix.
+struct PublishSettings
+{
+    explicit PublishSettings(std::string defaultPrefix) : variablePrefix(std::move(defaultPrefix))
+    {
+    }
+
+    bool numeric = false;    // Numeric: the numbers as doubles, <prefix>_...
+    bool publishText = true; // PublishText: the text variables
+    // VariablePrefix: letters, digits and underscores, so that every name
+    // made from it is one plain variable name.
+    std::string variablePrefix;
+};
+
 // What a GPS bridge publishes besides the receiver's position text; every
 // key off by default, so that the four text variables are all it publishes.
-struct GpsSettings
+// Numeric gives <prefix>_LAT, _LON, ...; PublishText covers "Latitude",
+// "Longitude", ...
+struct GpsSettings : PublishSettings
 {
-    bool numeric = false;       // Numeric: <prefix>_LAT, _LON, ... as doubles
+    GpsSettings() : PublishSettings("GPS") {}
+
     bool fixRecord = false;     // FixRecord: one <prefix>_FIX string per fix
-    bool publishText = true;    // PublishText: "Latitude", "Longitude", ...
     bool stampReceiver = false; // StampTime = receiver: stamped with the time of fix
-    std::string variablePrefix = "GPS";
     // The origin of <prefix>_X and _Y (LatOrigin, LongOrigin), in signed
     // decimal degrees: both or neither.
     std::optional<double> latOrigin;
@@ -107,6 +125,26 @@ struct SettingsRead
 // "<key> = <value> cannot be used: <wanted>".
 std::string UnusableValue(const std::string& key, const std::string& value,
                           const std::string& wanted);
+
+// Reads the boolean key of the block into flag by the block's rule, and
+// adds to warnings, in the name of program, a value that the rule reads
+// but that is neither true, false nor a number ("yes", "on"). Leaves flag
+// as it is when the block does not give key.
+void ReadFlag(CProcessConfigReader& reader, const std::string& program, const std::string& key,
+              bool& flag, std::vector<std::string>& warnings);
+
+// Reads Numeric, PublishText and VariablePrefix of the block into publish,
+// leaving what the block does not give; flags as ReadFlag. The line that
+// names an unusable prefix, empty when all is well.
+std::string ReadPublishSettings(CProcessConfigReader& reader, const std::string& program,
+                                PublishSettings& publish, std::vector<std::string>& warnings);
+
+// Reads text, the value of key, as decimal degrees from -limit to limit,
+// the same whatever the C locale: digits with at most one point after an
+// optional "-", no exponent. Sets degrees and returns empty; otherwise the
+// line that names key and text.
+std::string ReadDegrees(const std::string& key, const std::string& text, double limit,
+                        std::optional<double>& degrees);
 
 // Calls read with a reader of the block of processName in missionFile,
 // its traces silenced (the framework reads the file again and says there

@@ -287,6 +287,8 @@ TEST_F(BridgeSettingsTest, UnusableGpsKeysAreNamed)
     const std::vector<std::pair<std::string, std::string>> cases{
         {"LatOrigin = 90.5", "LatOrigin = 90.5 cannot be used"},
         {"LongOrigin = 1e3", "LongOrigin = 1e3 cannot be used"},
+        {"LatOrigin = 4.8e1", "LatOrigin = 4.8e1 cannot be used: give degrees from -90 to 90 as a "
+                              "decimal number"},
         {"LatOrigin = north", "LatOrigin = north cannot be used"},
         {"LatOrigin = 48", "LatOrigin is set without LongOrigin"},
         {"VariablePrefix = GPS-2", "VariablePrefix = GPS-2 cannot be used"}};

@@ -373,4 +373,37 @@ TEST_F(CompassSettingsTest, CompassKeysAreNeitherWarnedAboutNorMissingFromTheUsa
         EXPECT_NE(UsageText(DirkelProgram()).find("  " + key), std::string::npos) << key;
     }
 }
+
+// Numeric, PublishText and VariablePrefix mean the same to both bridges: one
+// rule for a prefix, and a warning for a flag the block's rule misreads.
+TEST_F(CompassSettingsTest, SharedKeysFollowOneRuleInBothBridges)
+{
+    const BridgeProgram gps{"Vantor", "Vantor", "VANTOR_DEVICE", "a GPS receiver", true};
+    const std::string notFlag = " is neither true nor false nor a number; read as false";
+    const std::string notName = " cannot be used: give letters, digits and underscores";
+    const struct
+    {
+        std::string entry;
+        std::string said; // the error, then each warning without "<program>: "
+    } cases[] = {{"VariablePrefix = AFT-2", "VariablePrefix = AFT-2" + notName},
+                 {"VariablePrefix = AFT.2", "VariablePrefix = AFT.2" + notName},
+                 {"Numeric = yes", "warning: Numeric = yes" + notFlag},
+                 {"PublishText = on", "warning: PublishText = on" + notFlag},
+                 {"VariablePrefix = Aft_2", ""}};
+    const auto said =
+        [](const std::string& program, std::string text, const std::vector<std::string>& warnings)
+    {
+        for (const std::string& warning : warnings)
+            text += warning.rfind(program + ": ", 0) == 0 ? warning.substr(program.size() + 2)
+                                                          : "(unnamed) " + warning;
+        return text;
+    };
+    for (const auto& c : cases)
+    {
+        const CompassSettingsRead compass = Read(c.entry + "\n");
+        const SettingsRead vantor = ReadBridgeSettings(Mission(), "Compass", gps);
+        EXPECT_EQ(said("Dirkel", compass.error, compass.warnings), c.said);
+        EXPECT_EQ(said("Vantor", vantor.error, vantor.warnings), c.said);
+    }
+}
 } // namespace

@@ -1,5 +1,7 @@
 #include "E2eSupport.h"
 
+#include "LineRecorder.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,30 +16,21 @@ namespace e2e
 {
 namespace
 {
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The server writes control bytes as \xHH with upper-case digits.
+// The server writes control bytes as \xHH with upper-case digits, as the
+// line recorder does; any other text is itself (a backslash too).
 std::string Unescaped(const std::string& text)
 {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i)
     {
-        const bool escape = text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() &&
-                            HexDigit(text[i + 2]) >= 0 && HexDigit(text[i + 3]) >= 0;
-        if (!escape)
+        std::string byte;
+        if (text.compare(i, 2, "\\x") == 0 && UnescapeLineBytes(text.substr(i, 4), byte))
         {
-            bytes += text[i];
-            continue;
+            bytes += byte;
+            i += 3;
         }
-        bytes += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
-        i += 3;
+        else
+            bytes += text[i];
     }
     return bytes;
 }

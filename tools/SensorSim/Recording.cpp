@@ -1,40 +1,22 @@
 #include "Recording.h"
 
+#include "SensorLines.h"
+
 #include <sys/stat.h>
 
 #include <fstream>
 
 namespace
 {
-// One text line without its LF into text; false at the end of the input.
-// Returns with cut set when the line had no LF or was too long (its rest is
-// read and thrown away).
-bool ReadBoundedLine(std::istream& in, std::string& text, bool& cut)
-{
-    text.clear();
-    cut = false;
-    std::istream::int_type c = in.get();
-    if (c == std::istream::traits_type::eof())
-        return false;
-    for (; c != std::istream::traits_type::eof(); c = in.get())
-    {
-        if (c == '\n')
-            return true;
-        if (text.size() < kMaxRecordingLine)
-            text.push_back(static_cast<char>(c));
-        else
-            cut = true;
-    }
-    cut = true;
-    return true;
-}
+// A recording's lines end in LF alone: a raw CR is a damaged byte.
+const TextLineRule kRecordingLines{false, kMaxRecordingLine};
 } // namespace
 
 bool RecordingReader::Next(RecordedLine& line)
 {
     std::string text;
     bool cut = false;
-    while (ReadBoundedLine(in, text, cut))
+    while (ReadTextLine(in, text, cut, kRecordingLines))
     {
         if (!cut && !text.empty() && text[0] == '#')
             continue;
@@ -56,6 +38,6 @@ bool IsRecordingFile(const std::string& path)
     bool cut = false;
     RecordClock::time_point arrival;
     std::string bytes;
-    return ReadBoundedLine(in, first, cut) &&
+    return ReadTextLine(in, first, cut, kRecordingLines) &&
            (first == kRecordingHeader || ParseRecordingLine(first, arrival, bytes));
 }

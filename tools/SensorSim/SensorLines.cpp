@@ -136,9 +136,10 @@ std::string CompassSensor::NextLine(double elapsed) const
                                tenthsOfDegree % 10, pitch, roll, temperature));
 }
 
-bool ReadTextLine(std::istream& in, std::string& line)
+bool ReadTextLine(std::istream& in, std::string& line, bool& cut, const TextLineRule& rule)
 {
     line.clear();
+    cut = false;
     std::istream::int_type c = in.get();
     if (c == std::istream::traits_type::eof())
         return false;
@@ -146,13 +147,23 @@ bool ReadTextLine(std::istream& in, std::string& line)
     {
         if (c == '\n')
             return true;
-        if (c == '\r')
+        if (c == '\r' && rule.crEnds)
         {
             if (in.peek() == '\n')
                 in.get();
             return true;
         }
-        line.push_back(static_cast<char>(c));
+        if (line.size() < rule.maxLength)
+            line.push_back(static_cast<char>(c));
+        else
+            cut = true;
     }
+    cut = true;
     return true;
+}
+
+bool ReadTextLine(std::istream& in, std::string& line)
+{
+    bool cut = false;
+    return ReadTextLine(in, line, cut);
 }

@@ -9,7 +9,8 @@
 // across freezing, as on a boat in a seaway in cold water. NextHeadingLine
 // gives the heading as "$HEHDT" sentences of a GNSS heading receiver.
 // ReadTextLine splits a capture file into lines whatever its line endings
-// (CR LF, LF or CR).
+// (CR LF, LF or CR), and a recording into its LF-ended lines, keeping at
+// most a bounded length of each.
 //
 // All of it is plain computation; one thread at a time per object.
 #ifndef SENSORSIM_SENSORLINES_H
@@ -18,6 +19,7 @@
 #include "NmeaChecksum.h"
 
 #include <chrono>
+#include <cstddef>
 #include <istream>
 #include <string>
 #include <utility>
@@ -61,8 +63,23 @@ private:
     bool swinging;
 };
 
+// How ReadTextLine splits a file into lines.
+struct TextLineRule
+{
+    // Whether CR (alone or before LF) ends a line, as LF always does; a
+    // format that writes no raw CR keeps one as a byte of its line, which
+    // then reads as damaged.
+    bool crEnds = true;
+    // The most of one line kept; far longer than any line a bridge takes.
+    std::size_t maxLength = 64 * 1024;
+};
+
 // Reads the next line of a text file into line, without its ending; false at
-// the end of the file.
+// the end of the file. A line longer than rule.maxLength keeps its first
+// maxLength bytes and the rest of it is read and thrown away; cut is set then,
+// and when the file ends without a line ending.
+bool ReadTextLine(std::istream& in, std::string& line, bool& cut, const TextLineRule& rule = {});
+// The same for a reader that takes a cut line as it is.
 bool ReadTextLine(std::istream& in, std::string& line);
 
 #endif
