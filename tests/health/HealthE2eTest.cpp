@@ -183,15 +183,6 @@ TEST_F(HealthE2eTest, SensorBelowHalfTheExpectedRateIsSlow)
     EXPECT_NE(dirkel.Stderr().find("Dirkel: values from " + device), std::string::npos);
 }
 
-TEST_F(HealthE2eTest, ExpectedRateThatIsNoPositiveNumberEndsWithStatusTwo)
-{
-    Process& vantor =
-        Start("Vantor", "Vantor", (dir / "absent").string(), {"ExpectedRate = 0"}, server);
-    EXPECT_EQ(vantor.WaitExit(), 2);
-    EXPECT_EQ(vantor.Stderr(),
-              "Vantor: ExpectedRate = 0 cannot be used: give values a second, a positive number\n");
-}
-
 // A session recorded by one bridge and replayed at its recorded times into
 // another gives the same publications in the same order.
 TEST_F(HealthE2eTest, ReplayedRecordingGivesTheSamePublications)
