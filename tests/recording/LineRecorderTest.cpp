@@ -196,15 +196,19 @@ TEST_F(LineRecorderTest, AFailingFileIsTracedOnceAndItsLinesWrittenWhenItRecover
             std::filesystem::create_directory(folder);
             ::chmod(folder.c_str(), c.mode);
         }
-        failWrites = c.fullDisk;
         Start(std::string(c.name) + "/gps.nmea");
+        if (c.fullDisk)
+        {
+            ASSERT_TRUE(WaitWritten()); // the disk fills once the file is begun
+            failWrites = true;
+        }
+        recorder->Record("$GPGGA,1*00\r\n");
+        recorder->Record("$GPGGA,2*00\r\n");
         ASSERT_TRUE(moostest::WaitFor([this] { return recorder->GetStatus().failing; }));
         if (c.fullDisk)
         {
             EXPECT_EQ(recorder->GetStatus().problem, "No space left on device");
         }
-        recorder->Record("$GPGGA,1*00\r\n");
-        recorder->Record("$GPGGA,2*00\r\n");
         EXPECT_EQ(TracesWith("recording failed").size(), 1u);
         std::filesystem::create_directories(folder);
         ::chmod(folder.c_str(), 0755);
