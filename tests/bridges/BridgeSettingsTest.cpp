@@ -105,26 +105,37 @@ TEST_F(BridgeSettingsTest, EveryKeyIsReadInAnyLetterCase)
     EXPECT_TRUE(read.warnings.empty());
 }
 
-TEST_F(BridgeSettingsTest, OnlyAStandardBaudRateIsAccepted)
+// A value that cannot be used is named with its key on one line: only a
+// standard baud rate, DataTimeout from none to a day, an origin on the
+// globe given whole, a prefix that can start a variable's name.
+TEST_F(BridgeSettingsTest, UnusableValuesAreNamed)
 {
-    for (const char* rate : {"1200", "9600", "115200", "921600"})
-        EXPECT_EQ(ErrorOf(std::string("BaudRate = ") + rate), "") << rate;
-    for (const char* rate : {"9601", "fast", "-9600", "115200baud", "0", "99999999999999999999"})
+    const struct
     {
-        const std::string error = ErrorOf(std::string("BaudRate = ") + rate);
-        EXPECT_EQ(error.rfind(std::string("BaudRate = ") + rate + " cannot be used", 0), 0u)
-            << error;
+        std::string key;
+        std::vector<std::string> good, bad;
+    } keys[] = {
+        {"BaudRate",
+         {"1200", "9600", "115200", "921600"},
+         {"9601", "fast", "-9600", "115200baud", "0", "99999999999999999999"}},
+        {"DataTimeout", {"0", "5", "0.5", "86400"}, {"-1", "5s", "abc", "86401", "nan", "inf"}},
+        {"Numeric = true\n  LatOrigin", {}, {"90.5", "north", "4.8e1"}},
+        {"Numeric = true\n  LongOrigin", {}, {"1e3"}},
+        {"Numeric = true\n  VariablePrefix", {}, {"GPS-2"}}};
+    for (const auto& k : keys)
+    {
+        for (const std::string& value : k.good)
+            EXPECT_EQ(ErrorOf(k.key + " = " + value), "") << k.key << value;
+        const std::string named = k.key.substr(k.key.rfind(' ') + 1);
+        for (const std::string& value : k.bad)
+            EXPECT_EQ(
+                ErrorOf(k.key + " = " + value).rfind(named + " = " + value + " cannot be used", 0),
+                0u)
+                << k.key << value;
     }
-}
-
-TEST_F(BridgeSettingsTest, DataTimeoutIsSecondsFromZeroToADay)
-{
-    for (const char* value : {"0", "5", "0.5", "86400"})
-        EXPECT_EQ(ErrorOf(std::string("DataTimeout = ") + value), "") << value;
-    for (const char* value : {"-1", "5s", "abc", "86401", "nan", "inf"})
-        EXPECT_NE(ErrorOf(std::string("DataTimeout = ") + value).find("DataTimeout"),
-                  std::string::npos)
-            << value;
+    EXPECT_EQ(
+        ErrorOf("Numeric = true\n  LatOrigin = 48").rfind("LatOrigin is set without LongOrigin", 0),
+        0u);
 }
 
 // A misspelt key is named once; the framework's own keys (of the block and
@@ -217,7 +228,7 @@ TEST(BridgeTextTest, StartupLineNamesTheDeviceAndWhatIsOn)
                                     "control; AcceptAnyTalker, DataTimeout = 5 s, Echo = false");
 }
 
-TEST(BridgeTextTest, UsageNamesTheVariableAndOnlyTheProgramsKeys)
+TEST(BridgeTextTest, UsageNamesTheVariableAndOnlyTheProgramsKeysInEightyColumns)
 {
     const std::string gps = UsageText(kGps);
     const std::string compass = UsageText(kCompass);
@@ -226,26 +237,18 @@ TEST(BridgeTextTest, UsageNamesTheVariableAndOnlyTheProgramsKeys)
     EXPECT_NE(gps.find("VANTOR_DEVICE"), std::string::npos);
     EXPECT_NE(compass.find("DIRKEL_DEVICE"), std::string::npos);
     EXPECT_EQ(compass.find("AcceptAnyTalker"), std::string::npos);
+    for (const std::string& usage : {gps, compass})
+        EXPECT_EQ(serialtest::LinesWiderThan(usage, 80), std::vector<std::string>{}) << usage;
 }
 
-TEST(BridgeTextTest, UsageFitsEightyColumns)
+// A sound checksum passes in either letter case; a wrong, missing, cut or
+// malformed one fails.
+TEST(NmeaChecksumTest, OnlyASoundChecksumPasses)
 {
-    for (const BridgeProgram& program : {kGps, kCompass})
-        EXPECT_EQ(serialtest::LinesWiderThan(UsageText(program), 80), std::vector<std::string>{})
-            << program.name;
-}
-
-TEST(NmeaChecksumTest, SoundSentencesPassInEitherCase)
-{
-    EXPECT_TRUE(
-        HasValidChecksum("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"));
-    EXPECT_TRUE(HasValidChecksum("$C328.3T22.3*2E\r\n"));
-    EXPECT_TRUE(HasValidChecksum("$C328.3T22.3*2e"));
-    EXPECT_TRUE(HasValidChecksum("$*00\r\n"));
-}
-
-TEST(NmeaChecksumTest, WrongMissingCutAndMalformedChecksumsFail)
-{
+    for (const char* line :
+         {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n",
+          "$C328.3T22.3*2E\r\n", "$C328.3T22.3*2e", "$*00\r\n"})
+        EXPECT_TRUE(HasValidChecksum(line)) << line;
     for (const char* line :
          {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48\r\n",
           "$GPGGA,123519,4807.038,N,01131.000,E\r\n", "$GPGGA,123519,4807\r\n",
@@ -282,17 +285,4 @@ TEST_F(BridgeSettingsTest, GpsKeysAndTheOriginOfLocalMetres)
                                     ": GPS_X and GPS_Y are not published");
 }
 
-TEST_F(BridgeSettingsTest, UnusableGpsKeysAreNamed)
-{
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {"LatOrigin = 90.5", "LatOrigin = 90.5 cannot be used"},
-        {"LongOrigin = 1e3", "LongOrigin = 1e3 cannot be used"},
-        {"LatOrigin = 4.8e1", "LatOrigin = 4.8e1 cannot be used: give degrees from -90 to 90 as a "
-                              "decimal number"},
-        {"LatOrigin = north", "LatOrigin = north cannot be used"},
-        {"LatOrigin = 48", "LatOrigin is set without LongOrigin"},
-        {"VariablePrefix = GPS-2", "VariablePrefix = GPS-2 cannot be used"}};
-    for (const auto& [entry, error] : cases)
-        EXPECT_EQ(ErrorOf("Numeric = true\n  " + entry).rfind(error, 0), 0u) << entry;
-}
 } // namespace

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,16 @@
 namespace bridgetest
 {
 using Publications = std::vector<std::pair<std::string, std::string>>;
+
+// Lines fed, one after the other, to an application built afresh with
+// settings: what the last of them publishes and, when given, prints.
+struct LinesCase
+{
+    BridgeSettings settings;
+    std::vector<std::string> lines;
+    Publications published;
+    std::optional<std::string> printed;
+};
 
 // Held before the application, which publishes into it.
 struct RecordedPublications
@@ -80,6 +91,23 @@ protected:
         testing::internal::CaptureStdout();
         EXPECT_TRUE(app->Iterate());
         return testing::internal::GetCapturedStdout();
+    }
+
+    void ExpectLinesCases(const std::vector<LinesCase>& cases)
+    {
+        for (const LinesCase& c : cases)
+        {
+            SCOPED_TRACE(c.lines.back());
+            Configure(c.settings);
+            std::string printed;
+            for (const std::string& line : c.lines)
+                printed = Feed(line);
+            EXPECT_EQ(app->published, c.published);
+            if (c.printed)
+            {
+                EXPECT_EQ(printed, *c.printed);
+            }
+        }
     }
 
     // A read that fails is recorded, ends the loop and publishes nothing.

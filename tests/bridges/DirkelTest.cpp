@@ -16,54 +16,52 @@ struct Compass
     static SentenceFormat Format() { return CompassFormat(); }
 };
 
-class DirkelTest : public bridgetest::BridgeTest<Compass>
+using DirkelTest = bridgetest::BridgeTest<Compass>;
+
+// What the last of a few lines publishes and prints: the heading text of
+// the latest compass line, published again after other lines unless
+// PublishEveryLine is off, and the line echoed with "poslano".
+TEST_F(DirkelTest, CompassLinesPublishTheirTextAndEveryLineIsEchoed)
 {
-protected:
-    static std::string Parsed(const std::string& line)
+    BridgeSettings quiet;
+    quiet.publishEveryLine = false;
+    ExpectLinesCases({
+        {{},
+         {"$C123.4P5.6R-7.8T20.0*2B\r\n"},
+         {{"CompassData", "123.4"}},
+         "$C123.4P5.6R-7.8T20.0*2B\r\n\nposlano\n"},
+        {{}, {":\r\n"}, {{"CompassData", ""}}, {}},
+        {{},
+         {"$C10.0P1R2\r\n", "$HCHDT,10.0,T*1C\r\n"},
+         {{"CompassData", "10.0"}},
+         "$HCHDT,10.0,T*1C\r\n\nposlano\n"},
+        {quiet, {":\r\n"}, {}, ""},
+        {quiet, {":\r\n", "$C1.5P0R0\r\n"}, {{"CompassData", "1.5"}}, "$C1.5P0R0\r\n\nposlano\n"},
+    });
+}
+
+// The text is what follows "$C" up to the first P, or the whole rest with
+// its line end when there is none; other lines leave it as it was.
+TEST(CompassLineTextTest, TextEndsAtTheFirstPOrKeepsTheLineEnd)
+{
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"$CP1.0R2.0\r\n", ""},
+        {"$C1PxP2P3\r\n", "1"},
+        {"$C212.4P2.5R-14.0T28.4Mx107977.90My-79422.00Mz173.27*3A\r\n", "212.4"},
+        {"$C328.3T22.3*1F\r\n", "328.3T22.3*1F\r\n"},
+        {"$C\r\n", "\r\n"},
+        {"$c123.4P1\r\n", std::nullopt},
+        {"C123.4P1\r\n", std::nullopt},
+        {" $C123.4P1\r\n", std::nullopt},
+        {"$\r\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [line, text] : cases)
     {
-        std::string compassData = "untouched";
-        EXPECT_TRUE(ParseCompassLine(line, compassData)) << line;
-        return compassData;
+        std::string compassData = "kept";
+        EXPECT_EQ(ParseCompassLine(line, compassData), text.has_value()) << line;
+        EXPECT_EQ(compassData, text.value_or("kept")) << line;
     }
-};
-
-TEST_F(DirkelTest, HeadingIsPublishedAndTheLineEchoedWithPoslano)
-{
-    const std::string line = "$C123.4P5.6R-7.8T20.0*2B\r\n";
-    const std::string printed = Feed(line);
-    EXPECT_EQ(app->published, (Publications{{"CompassData", "123.4"}}));
-    EXPECT_EQ(printed, line + "\nposlano\n");
-}
-
-TEST_F(DirkelTest, OtherLinesPublishTheLastTextAgainAndAreEchoed)
-{
-    Feed(":\r\n");
-    EXPECT_EQ(app->published, (Publications{{"CompassData", ""}}));
-    Feed("$C10.0P1R2\r\n");
-    const std::string printed = Feed("$HCHDT,10.0,T*1C\r\n");
-    EXPECT_EQ(app->published, (Publications{{"CompassData", "10.0"}}));
-    EXPECT_EQ(printed, "$HCHDT,10.0,T*1C\r\n\nposlano\n");
-}
-
-TEST_F(DirkelTest, TextEndsAtTheFirstP)
-{
-    EXPECT_EQ(Parsed("$CP1.0R2.0\r\n"), "");
-    EXPECT_EQ(Parsed("$C1PxP2P3\r\n"), "1");
-    EXPECT_EQ(Parsed("$C212.4P2.5R-14.0T28.4Mx107977.90My-79422.00Mz173.27*3A\r\n"), "212.4");
-}
-
-TEST_F(DirkelTest, LineWithoutPKeepsItsLineEnd)
-{
-    EXPECT_EQ(Parsed("$C328.3T22.3*1F\r\n"), "328.3T22.3*1F\r\n");
-    EXPECT_EQ(Parsed("$C\r\n"), "\r\n");
-}
-
-TEST_F(DirkelTest, OnlyALineStartingWithDollarCIsParsed)
-{
-    std::string compassData = "kept";
-    for (const char* line : {"$c123.4P1\r\n", "C123.4P1\r\n", " $C123.4P1\r\n", "$\r\n", ""})
-        EXPECT_FALSE(ParseCompassLine(line, compassData)) << line;
-    EXPECT_EQ(compassData, "kept");
 }
 
 TEST_F(DirkelTest, VerifyChecksumKeepsTheHeadingOfDamagedLines)
@@ -91,17 +89,6 @@ TEST_F(DirkelTest, HeadingKeepsItsStampThroughDamagedLines)
     bridgetest::ExpectRepublishedValuesKeepTheirStamp(
         *app, {"$C212.4P2.5R-14.0T28.4Mx107977.90My-79422.00Mz173.27*08\r\n"},
         std::vector<std::string>(20, damaged));
-}
-
-TEST_F(DirkelTest, WithoutPublishEveryLineOtherLinesAreNeitherPublishedNorEchoed)
-{
-    BridgeSettings settings;
-    settings.publishEveryLine = false;
-    Configure(settings);
-    EXPECT_EQ(Feed(":\r\n"), "");
-    EXPECT_TRUE(app->published.empty());
-    EXPECT_EQ(Feed("$C1.5P0R0\r\n"), "$C1.5P0R0\r\n\nposlano\n");
-    EXPECT_EQ(app->published, (Publications{{"CompassData", "1.5"}}));
 }
 
 TEST_F(DirkelTest, FailedReadIsRecordedAndEndsTheLoop)
@@ -201,23 +188,13 @@ TEST_F(CompassNumbersTest, EachLineGivesExactlyTheNumbersItCarriesWhole)
         std::string line;
         Publications numbers; // after CompassData
     } cases[] = {
-        // The factory default, the calibration script's and the depth
-        // variant's lines (every field's decoding has tests of its own).
+        // The factory default's line (the other lines' decoding, field by
+        // field, is pinned where the fields are decoded).
         {"$C320.5P0.2R-18.3T19.0*3C\r\n",
          {{"COMPASS_HEADING", "320.5"},
           {"COMPASS_PITCH", "0.2"},
           {"COMPASS_ROLL", "-18.3"},
           {"COMPASS_TEMPERATURE", "19"}}},
-        {"$C106.3P-15.6R46.0T20.4*0A\r\n",
-         {{"COMPASS_HEADING", "106.3"},
-          {"COMPASS_PITCH", "-15.6"},
-          {"COMPASS_ROLL", "46"},
-          {"COMPASS_TEMPERATURE", "20.4"}}},
-        {"$C175.2P1.8R47.9T29.6D0.00\r\n",
-         {{"COMPASS_HEADING", "175.2"},
-          {"COMPASS_PITCH", "1.8"},
-          {"COMPASS_ROLL", "47.9"},
-          {"COMPASS_TEMPERATURE", "29.6"}}},
         // A bad field leaves the others; a cut line gives no number.
         {"$C400.0P1.0R--2.0T3,5\r\n", {{"COMPASS_PITCH", "1"}}},
         {"$C320.5P0.2R-1", {}},

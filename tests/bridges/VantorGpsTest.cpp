@@ -125,24 +125,19 @@ TEST_F(VantorGpsTest, NumericGivesSignedDegreesAndTheReceiversMeasurements)
 
 // Sentences that say "no data" change nothing and are not rejected; a field
 // that names the fix but is malformed gives nothing from its sentence and is
-// counted, with Numeric as with RequireFix.
+// counted, with Numeric as with RequireFix. Which fields are malformed is
+// pinned where sentences are decoded; here a range error, and a NUL inside
+// the line, which must not cut it into a shorter line that is not counted.
 TEST_F(VantorGpsTest, EmptyAndMalformedSentencesGiveNothing)
 {
     const std::vector<std::string> noData{
-        "$GPVTG,,T,,M,,N,,K,N*2C\r\n", "$GPRMC,,V,,,,,,,,,,N*53\r\n",
+        "$GPVTG,,T,,M,,N,,K,N*2C\r\n",
         "$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*00\r\n"};
     const std::vector<std::string> malformed{
         "$GPGGA,123519,4860.000,N,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-        "$GPGGA,123519,9000.001,N,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-        "$GPGGA,123519,4807.038,N,18000.500,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-        "$GPGGA,123519,4807.038,Q,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-        "$GPGGA,123519,4807.038,N,ABC,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-        "$GPGGA,123519,99999.9999,N,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-        "$GPGGA,123519,4807.0.38,N,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
         std::string("$GPGGA,123519,4807.0\0"
                     "38,N,01131.000,E,1,08,0.9,545.4,M,,M,,*00\r\n",
-                    64),
-        "$GPGGA,123519,4807.038,N,,E,1,08,0.9,545.4,M,,M,,*00\r\n"};
+                    64)};
     BridgeSettings requireFix;
     requireFix.requireFix = true;
     requireFix.publishEveryLine = false;

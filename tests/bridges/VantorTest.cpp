@@ -46,38 +46,20 @@ protected:
     }
 };
 
-TEST_F(VantorTest, WorkedExamplePublishesAndPrintsTheFourFieldsInOrder)
+// Fields are cut from the line where the sentence puts them, without
+// complaint: a sentence without a fix gives an empty position and commas as
+// indicators, a short one shifted or empty fields.
+TEST_F(VantorTest, OddSentencesGiveWhatTheirFieldPositionsHold)
 {
-    const std::string printed = Feed(kWorkedExample);
-    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
-    EXPECT_EQ(printed, "4807.038\n01131.000\nE\nN\n");
-}
-
-TEST_F(VantorTest, OtherSentencesPublishTheLastValuesAgain)
-{
-    Feed("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n");
-    EXPECT_EQ(app->published, Position("", "", "", ""));
-    Feed(kWorkedExample);
-    const std::string printed = Feed("$GPGSV,1,1,00*79\r\n");
-    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
-    EXPECT_EQ(printed, "4807.038\n01131.000\nE\nN\n");
-}
-
-TEST_F(VantorTest, SentenceWithoutFixGivesEmptyPositionAndCommaIndicators)
-{
-    EXPECT_EQ(Parsed("$GPGGA,,,,,,0,,,,M,,M,,*66\r\n"), "|,||,");
-    EXPECT_EQ(Parsed("$GPGGA,212607.891,,,,,0,00,,,M,0.0,M,,0000*56\r\n"), "|,||,");
-}
-
-TEST_F(VantorTest, BareSentenceNameGivesTheWholeLineAndDollarSigns)
-{
-    EXPECT_EQ(Parsed("$GPGGA\r\n"), "$GPGGA\r\n|$|$GPGGA\r\n|$");
-}
-
-TEST_F(VantorTest, TruncatedSentencesShiftOrEmptyTheFieldsWithoutComplaint)
-{
-    EXPECT_EQ(Parsed("$GPGGA,123519,4807.038,N\r\n"), "4807.038|N|N\r\n|N");
-    EXPECT_EQ(Parsed("$GPGGA,\r\n"), "\r\n|\r|\r\n|\r");
+    const std::pair<const char*, const char*> cases[] = {
+        {"$GPGGA,,,,,,0,,,,M,,M,,*66\r\n", "|,||,"},
+        {"$GPGGA,212607.891,,,,,0,00,,,M,0.0,M,,0000*56\r\n", "|,||,"},
+        {"$GPGGA\r\n", "$GPGGA\r\n|$|$GPGGA\r\n|$"},
+        {"$GPGGA,123519,4807.038,N\r\n", "4807.038|N|N\r\n|N"},
+        {"$GPGGA,\r\n", "\r\n|\r|\r\n|\r"},
+    };
+    for (const auto& [line, fields] : cases)
+        EXPECT_EQ(Parsed(line), fields) << line;
 }
 
 TEST_F(VantorTest, OnlyAnExactUpperCaseSentenceNameIsParsed)
@@ -121,14 +103,30 @@ BridgeSettings With(bool BridgeSettings::*flag, bool value = true)
     return settings;
 }
 
-TEST_F(VantorTest, OtherTalkersCountOnlyWithAcceptAnyTalker)
+// What the last of a few lines publishes and prints under one setting: the
+// four fields of the last position in order, published again after other
+// lines; a cut sentence as its fields fall without VerifyChecksum.
+TEST_F(VantorTest, EachSettingDecidesWhatALinePublishesAndPrints)
 {
-    Feed(kUbloxGga);
-    EXPECT_EQ(app->published, Position("", "", "", ""));
-    Configure(With(&BridgeSettings::acceptAnyTalker));
-    const std::string printed = Feed(kUbloxGga);
-    EXPECT_EQ(app->published, Position("4404.13387", "12118.85628", "W", "N"));
-    EXPECT_EQ(printed, "4404.13387\n12118.85628\nW\nN\n");
+    const std::string echoed = "4807.038\n01131.000\nE\nN\n";
+    const Publications worked = Position("4807.038", "01131.000", "E", "N");
+    const char rmc[] = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+    const char gsv[] = "$GPGSV,1,1,00*79\r\n";
+    ExpectLinesCases({
+        {{}, {kWorkedExample}, worked, echoed},
+        {{}, {rmc}, Position("", "", "", ""), "\n\n\n\n"},
+        {{}, {kWorkedExample, gsv}, worked, echoed},
+        {{}, {"$GPGGA,123519,4807.038,N,0113\r\n"}, Position("4807.038", "0113\r\n", "0", "N"), {}},
+        {{}, {kUbloxGga}, Position("", "", "", ""), {}},
+        {With(&BridgeSettings::acceptAnyTalker),
+         {kUbloxGga},
+         Position("4404.13387", "12118.85628", "W", "N"),
+         "4404.13387\n12118.85628\nW\nN\n"},
+        {With(&BridgeSettings::requireFix), {kWorkedExample, kNoFix}, worked, {}},
+        {With(&BridgeSettings::publishEveryLine, false), {gsv}, {}, ""},
+        {With(&BridgeSettings::publishEveryLine, false), {gsv, kWorkedExample}, worked, echoed},
+        {With(&BridgeSettings::echo, false), {kWorkedExample}, worked, ""},
+    });
 }
 
 TEST(VantorSentenceTest, AnyTalkerIsADollarTwoUpperCaseLettersAndGga)
@@ -160,20 +158,6 @@ TEST_F(VantorTest, VerifyChecksumRejectsCorruptedAndCutSentences)
     EXPECT_EQ(serialtest::LinesWith(traces, "rejected").size(), 1u) << traces;
 }
 
-TEST_F(VantorTest, CutSentenceIsPublishedWithoutVerifyChecksum)
-{
-    Feed("$GPGGA,123519,4807.038,N,0113\r\n");
-    EXPECT_EQ(app->published, Position("4807.038", "0113\r\n", "0", "N"));
-}
-
-TEST_F(VantorTest, RequireFixIgnoresSentencesWithoutAFix)
-{
-    Configure(With(&BridgeSettings::requireFix));
-    Feed(kWorkedExample);
-    Feed(kNoFix);
-    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
-}
-
 TEST_F(VantorTest, PositionsWithoutNewFixKeepTheStampOfTheirFix)
 {
     BridgeSettings settings = With(&BridgeSettings::requireFix);
@@ -182,15 +166,6 @@ TEST_F(VantorTest, PositionsWithoutNewFixKeepTheStampOfTheirFix)
     bridgetest::ExpectRepublishedValuesKeepTheirStamp(
         *app, {kWorkedExample, kWorkedExample, kWorkedExample},
         {kNoFix, kNoFix, kNoFix, kNoFix, kNoFix});
-}
-
-TEST_F(VantorTest, WithoutPublishEveryLineOnlyGgaSentencesPublishAndEcho)
-{
-    Configure(With(&BridgeSettings::publishEveryLine, false));
-    EXPECT_EQ(Feed("$GPGSV,1,1,00*79\r\n"), "");
-    EXPECT_TRUE(app->published.empty());
-    EXPECT_EQ(Feed(kWorkedExample), "4807.038\n01131.000\nE\nN\n");
-    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
 // A burst is handled in the pass that finds it, each line as if alone.
@@ -204,13 +179,6 @@ TEST_F(VantorTest, OnePassHandlesEveryLineAlreadyReceived)
     EXPECT_EQ(Publications(app->published.end() - 4, app->published.end()),
               Position("4807.038", "01131.000", "E", "N"));
     EXPECT_EQ(printed, "\n\n\n\n\n\n\n\n4807.038\n01131.000\nE\nN\n");
-}
-
-TEST_F(VantorTest, WithoutEchoNothingIsPrinted)
-{
-    Configure(With(&BridgeSettings::echo, false));
-    EXPECT_EQ(Feed(kWorkedExample), "");
-    EXPECT_EQ(app->published, Position("4807.038", "01131.000", "E", "N"));
 }
 
 // Every line of every capture, fed with no settings, publishes what the

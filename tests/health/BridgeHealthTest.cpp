@@ -222,16 +222,10 @@ TEST_F(BridgeRecordingTest, EveryLineReadIsRecordedAndCounted)
     EXPECT_NE(record.find(",rejected=2,"), std::string::npos) << record;
     app.reset(); // writes the recording out
 
-    std::ifstream in(dir.Path() / MOOSFormat(
-                                      "rec-%d.txt", 1900 +
-                                                        []
-                                                        {
-                                                            const std::time_t t =
-                                                                std::time(nullptr);
-                                                            std::tm utc{};
-                                                            gmtime_r(&t, &utc);
-                                                            return utc.tm_year;
-                                                        }()));
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::ifstream in(dir.Path() / ("rec-" + std::to_string(1900 + utc.tm_year) + ".txt"));
     std::string text, bytes;
     std::vector<std::string> recorded;
     RecordClock::time_point arrival;

@@ -172,18 +172,23 @@ TEST_F(LineRecorderTest, AFileStopsAtRecordMaxBytesUntilTheNameChanges)
     EXPECT_EQ(LinesOf("gps-11.nmea").size(), 1u);
 }
 
-TEST_F(LineRecorderTest, AFolderThatCannotBeWrittenIsTracedOnceAndRecordingResumesWhenItCan)
+// A folder that is missing or cannot be written, or a full disk: traced
+// once; the lines recorded meanwhile are kept and written once, in order,
+// when recording can resume.
+TEST_F(LineRecorderTest, AFailingFileIsTracedOnceAndItsLinesWrittenWhenItRecovers)
 {
     struct Case
     {
         const char* name;
         bool makeFolder;
         mode_t mode;
+        bool fullDisk;
     };
-    for (const Case& c : {Case{"missing", false, 0}, Case{"readonly", true, 0555}})
+    for (const Case& c : {Case{"missing", false, 0, false}, Case{"readonly", true, 0555, false},
+                          Case{"full", true, 0755, true}})
     {
         SCOPED_TRACE(c.name);
-        if (c.makeFolder && ::geteuid() == 0)
+        if (c.mode == 0555 && ::geteuid() == 0)
             continue; // root writes anywhere
         const auto folder = dir.Path() / c.name;
         if (c.makeFolder)
@@ -192,37 +197,32 @@ TEST_F(LineRecorderTest, AFolderThatCannotBeWrittenIsTracedOnceAndRecordingResum
             ::chmod(folder.c_str(), c.mode);
         }
         Start(std::string(c.name) + "/gps.nmea");
-        ASSERT_TRUE(moostest::WaitFor([this] { return recorder->GetStatus().failing; }));
+        if (c.fullDisk)
+        {
+            ASSERT_TRUE(WaitWritten()); // the disk fills once the file is begun
+            failWrites = true;
+        }
         recorder->Record("$GPGGA,1*00\r\n");
         recorder->Record("$GPGGA,2*00\r\n");
+        ASSERT_TRUE(moostest::WaitFor([this] { return recorder->GetStatus().failing; }));
+        if (c.fullDisk)
+        {
+            EXPECT_EQ(recorder->GetStatus().problem, "No space left on device");
+        }
         EXPECT_EQ(TracesWith("recording failed").size(), 1u);
         std::filesystem::create_directories(folder);
         ::chmod(folder.c_str(), 0755);
+        failWrites = false;
         recorder->Record("$GPGGA,3*00\r\n");
         ASSERT_TRUE(WaitWritten());
         EXPECT_FALSE(recorder->GetStatus().failing);
-        EXPECT_EQ(LinesOf(std::string(c.name) + "/gps.nmea").size(), 3u);
+        EXPECT_EQ(
+            LinesOf(std::string(c.name) + "/gps.nmea"),
+            (std::vector<std::string>{"$GPGGA,1*00\r\n", "$GPGGA,2*00\r\n", "$GPGGA,3*00\r\n"}));
         EXPECT_EQ(TracesWith("again").size(), 1u);
         recorder.reset();
         traces.clear();
     }
-}
-
-TEST_F(LineRecorderTest, AFailedWriteKeepsItsLinesAndTheyAreWrittenOnceWhenTheDiskRecovers)
-{
-    Start("gps.nmea");
-    ASSERT_TRUE(WaitWritten());
-    failWrites = true;
-    recorder->Record("$GPGGA,1*00\r\n");
-    recorder->Record("$GPGGA,2*00\r\n");
-    ASSERT_TRUE(moostest::WaitFor([this] { return recorder->GetStatus().failing; }));
-    EXPECT_EQ(recorder->GetStatus().problem, "No space left on device");
-    failWrites = false;
-    recorder->Record("$GPGGA,3*00\r\n");
-    ASSERT_TRUE(WaitWritten());
-    EXPECT_EQ(LinesOf("gps.nmea"),
-              (std::vector<std::string>{"$GPGGA,1*00\r\n", "$GPGGA,2*00\r\n", "$GPGGA,3*00\r\n"}));
-    EXPECT_EQ(TracesWith("recording failed").size(), 1u);
 }
 
 TEST_F(LineRecorderTest, LinesThatDoNotFitTheBufferAreCountedAndTraced)

@@ -65,21 +65,16 @@ TEST_F(MatrixTextTest, IntegersAreWrittenInTheStreamFormat)
     EXPECT_EQ(ss.str(), "[2x1]{4,-5}");
 }
 
-TEST_F(MatrixTextTest, MalformedTextIsRefused)
+TEST_F(MatrixTextTest, MalformedTextOrTooFewElementsAreRefused)
 {
-    ExpectUntouchedAfterFailure("2x3]{1,2,3,4,5,6}");
-    ExpectUntouchedAfterFailure("[0x3]{}");
-    ExpectUntouchedAfterFailure("[2x3]1,2,3,4,5,6");
-    ExpectUntouchedAfterFailure("[-2x3]{1,2,3,4,5,6}");
-    ExpectUntouchedAfterFailure("[2x-3]{1,2,3,4,5,6}");
-    ExpectUntouchedAfterFailure("[2000000000x2000000000]{1}");
-}
-
-TEST_F(MatrixTextTest, TooFewElementsAreRefused)
-{
-    ExpectUntouchedAfterFailure("[2x3]{1,2,3,4,5}");
-    ExpectUntouchedAfterFailure("[3]{1,2},M=[2]{8,9}");
-    ExpectUntouchedAfterFailure("[4]{1,2,3");
+    for (const char* text :
+         {"2x3]{1,2,3,4,5,6}", "[0x3]{}", "[2x3]1,2,3,4,5,6", "[-2x3]{1,2,3,4,5,6}",
+          "[2x-3]{1,2,3,4,5,6}", "[2000000000x2000000000]{1}", "[2x3]{1,2,3,4,5}",
+          "[3]{1,2},M=[2]{8,9}", "[4]{1,2,3"})
+    {
+        SCOPED_TRACE(text);
+        ExpectUntouchedAfterFailure(text);
+    }
 }
 
 TEST_F(MatrixTextTest, CountsAreKeptOnceTheHeadIsRead)
@@ -241,19 +236,16 @@ TEST_F(FileSystemTest, CreatingADirectoryThatExistsSucceedsQuietly)
     EXPECT_TRUE(bResult);
 }
 
-TEST_F(FileSystemTest, CreatingADirectoryOverAFileFails)
+TEST_F(FileSystemTest, CreatingADirectoryOverAFileOrWithoutItsParentFails)
 {
     MakeFile("plain");
-    bool bResult = true;
-    std::string sErr = Stderr(MOOSCreateDirectory, Path("plain"), bResult);
-    EXPECT_FALSE(bResult);
-    EXPECT_EQ(sErr, "Error 17  making directory :  \"File exists\"\n");
-}
-
-TEST_F(FileSystemTest, CreatingADirectoryWithoutItsParentFails)
-{
-    bool bResult = true;
-    std::string sErr = Stderr(MOOSCreateDirectory, Path("no/such"), bResult);
-    EXPECT_FALSE(bResult);
-    EXPECT_EQ(sErr, "Error 2  making directory :  \"No such file or directory\"\n");
+    for (const auto& [name, error] :
+         {std::pair<const char*, const char*>{"plain",
+                                              "Error 17  making directory :  \"File exists\"\n"},
+          {"no/such", "Error 2  making directory :  \"No such file or directory\"\n"}})
+    {
+        bool bResult = true;
+        EXPECT_EQ(Stderr(MOOSCreateDirectory, Path(name), bResult), error);
+        EXPECT_FALSE(bResult) << name;
+    }
 }
