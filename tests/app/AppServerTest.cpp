@@ -221,14 +221,17 @@ TEST_F(AppServer, QuittingDeliversWhatTheLastPassPosted)
 class AppServerMail : public AppServer
 {
 protected:
-    // Sends A stamped now and then B stamped a second earlier, in one packet
-    // of the commander, until the probe got both in one batch; answers that
-    // batch's keys in the order the probe saw them.
-    std::vector<std::string> BatchOfAThenOlderB()
+    // Runs the probe with mission and sends A stamped now and then B stamped
+    // a second earlier, in one packet of the commander, until the probe got
+    // both in one batch; answers that batch's keys in the order the probe
+    // saw them. The variables are set up before the run starts: a probe that
+    // connects first would otherwise never register them.
+    std::vector<std::string> BatchOfAThenOlderB(const std::string& mission)
     {
         app.AddMOOSVariable("a", "A", "", 0.0);
         app.AddMOOSVariable("b", "B", "", 0.0);
         app.registerOnConnect = true;
+        BackgroundRun run(app, "Probe", mission);
         ConnectCommander();
         EXPECT_TRUE(WaitFor([&] { return app.comms.IsRegisteredFor("B"); }));
         EXPECT_TRUE(server.WaitForClient("Probe", 10.0));
@@ -246,14 +249,13 @@ protected:
 
 TEST_F(AppServerMail, MailIsHandedOverOldestFirst)
 {
-    BackgroundRun run(app, "Probe", Mission());
-    EXPECT_EQ(BatchOfAThenOlderB(), (std::vector<std::string>{"B", "A"}));
+    EXPECT_EQ(BatchOfAThenOlderB(Mission()), (std::vector<std::string>{"B", "A"}));
 }
 
 TEST_F(AppServerMail, MailKeepsArrivalOrderWhenSortingIsOff)
 {
-    BackgroundRun run(app, "Probe", Mission("SortMailByTime = false"));
-    EXPECT_EQ(BatchOfAThenOlderB(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(BatchOfAThenOlderB(Mission("SortMailByTime = false")),
+              (std::vector<std::string>{"A", "B"}));
 }
 
 TEST_F(AppServer, MailCallBackRunsThePassesOnTheClientThread)
