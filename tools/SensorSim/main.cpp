@@ -445,14 +445,22 @@ bool Pump(LineSource& source, const SensorSimOptions& options, Device& device, L
 // the last lines get a little time to be taken (none when nobody reads).
 void LetReaderDrain(PseudoTerminal& pty, StopSignals& signals)
 {
+    using std::chrono::milliseconds;
     const auto giveUp = Clock::now() + std::chrono::seconds(2);
-    int emptyPolls = 0;
-    while (emptyPolls < 2 && Clock::now() < giveUp)
+    // Bytes still on their way inside the kernel (the terminal's own work
+    // queue moves them, late on a busy machine) are not counted yet, hence
+    // an empty far end for a while, not at one look.
+    const milliseconds settled{200};
+    auto emptySince = Clock::time_point::max();
+    while (Clock::now() < giveUp)
     {
-        // Bytes still on their way inside the kernel are not counted yet,
-        // hence two empty polls in a row.
-        emptyPolls = pty.farEndPending() == 0 ? emptyPolls + 1 : 0;
-        if (!signals.WaitUntil(Clock::now() + std::chrono::milliseconds(20)))
+        if (pty.farEndPending() != 0)
+            emptySince = Clock::time_point::max();
+        else if (emptySince == Clock::time_point::max())
+            emptySince = Clock::now();
+        else if (Clock::now() - emptySince >= settled)
+            return;
+        if (!signals.WaitUntil(Clock::now() + milliseconds(20)))
             return;
     }
 }
