@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,13 +52,20 @@ protected:
         ASSERT_TRUE(Server->Start("127.0.0.1", nPort)) << Server->GetError();
     }
 
-    // A port no server listens on now.
+    // A loopback port that no server listens on, held bound until the
+    // outage ends: the client's tries there are refused, and neither a
+    // server of a test running beside this one nor a connection's own end
+    // can be given it meanwhile.
     int PortOfStoppedServer()
     {
-        StartServer();
-        const int nPort = Server->GetPort();
-        Server->Stop();
-        return nPort;
+        HeldPort = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in Address{};
+        Address.sin_family = AF_INET;
+        Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nLength = sizeof(Address);
+        EXPECT_EQ(::bind(HeldPort, reinterpret_cast<sockaddr*>(&Address), nLength), 0);
+        EXPECT_EQ(::getsockname(HeldPort, reinterpret_cast<sockaddr*>(&Address), &nLength), 0);
+        return ntohs(Address.sin_port);
     }
 
     // The client tries for dfSeconds in vain, then the server comes up.
@@ -63,8 +73,17 @@ protected:
     {
         StartClient(nPort);
         EXPECT_FALSE(WaitConnected(dfSeconds));
+        ::close(HeldPort);
+        HeldPort = -1;
         StartServer(nPort);
         EXPECT_TRUE(WaitConnected());
+    }
+
+    void TearDown() override
+    {
+        if (HeldPort >= 0)
+            ::close(HeldPort);
+        CommsFixture::TearDown();
     }
 
     void ConnectClient(const std::string& sName = "Tester")
@@ -91,6 +110,7 @@ protected:
     }
 
     std::unique_ptr<CLocalServer> Server;
+    int HeldPort = -1;
 };
 
 TEST_F(ClientServerTest, PostingCallsFailBeforeAnyConnection)
