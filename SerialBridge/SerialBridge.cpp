@@ -14,8 +14,6 @@ namespace
 {
 using std::chrono::milliseconds;
 
-// The longest single wait for the device: a quit request is seen within it.
-constexpr milliseconds kReadSlice{200};
 // With DataTimeout a pass waits at most this long, so that the loop and its
 // status records go on while the device is quiet.
 constexpr milliseconds kSilentPass{1000};
@@ -266,7 +264,8 @@ bool CSimulator::WaitForLine(std::string& text)
             return false;
         }
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - now);
-        if (serial.readLine(text, std::clamp(left, milliseconds(1), kReadSlice)))
+        // A quit request ends the wait (OnQuitRequested).
+        if (serial.readLine(text, std::max(left, milliseconds(1))))
             return true;
     }
     return false;

@@ -98,6 +98,8 @@ public:
     bool Iterate() override;
     bool OnConnectToServer() override;
     bool OnStartUp() override;
+    // Wakes the loop from its wait for the device.
+    void OnQuitRequested() override { serial.interruptWait(); }
 
     // Handles one line read from the device now, line end included: takes
     // its values when it passes the checks, then publishes and echoes.

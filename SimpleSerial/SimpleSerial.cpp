@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 
 namespace
 {
@@ -176,11 +178,29 @@ void SimpleSerial::writeString(std::string s)
     }
 }
 
+SimpleSerial::WakeEvent::WakeEvent() : fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+SimpleSerial::WakeEvent::~WakeEvent()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 std::string SimpleSerial::readString()
 {
     std::string line;
-    readLineUntil(line, Clock::time_point::max());
+    while (!readLineUntil(line, Clock::time_point::max()))
+    {
+    }
     return line;
+}
+
+void SimpleSerial::interruptWait()
+{
+    // Without the event (no descriptor was left), waits end at their time.
+    // Adding to the event's count cannot fail short of 2^64 calls.
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = wake.fd >= 0 ? ::write(wake.fd, &one, sizeof one) : 0;
 }
 
 bool SimpleSerial::readLine(std::string& line, std::chrono::milliseconds timeout)
@@ -254,8 +274,8 @@ bool SimpleSerial::waitReadable(Clock::time_point deadline)
     {
         if (Clock::now() >= deadline)
             return false;
-        pollfd watched{serial.native_handle(), POLLIN, 0};
-        const int ready = ::poll(&watched, 1, PollTimeout(deadline));
+        pollfd watched[] = {{serial.native_handle(), POLLIN, 0}, {wake.fd, POLLIN, 0}};
+        const int ready = ::poll(watched, wake.fd >= 0 ? 2 : 1, PollTimeout(deadline));
         if (ready < 0 && errno != EINTR)
         {
             fail(boost::system::error_code(errno, boost::system::system_category()));
@@ -263,8 +283,15 @@ bool SimpleSerial::waitReadable(Clock::time_point deadline)
         }
         if (ready <= 0)
             continue;
+        if (watched[1].revents & POLLIN)
+        {
+            // Taken, so that the next wait waits again.
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t taken = ::read(wake.fd, &count, sizeof count);
+            return false;
+        }
         // A hang-up without bytes would wake every poll at once: report it.
-        if ((watched.revents & POLLIN) == 0)
+        if ((watched[0].revents & POLLIN) == 0)
             fail(boost::asio::error::eof);
         return true;
     }

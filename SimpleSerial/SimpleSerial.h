@@ -109,6 +109,12 @@ public:
     // object is closed and holds no line.
     bool readLine(std::string& line, std::chrono::milliseconds timeout);
 
+    // Ends the wait of a readLine at once (it returns false), or of the next
+    // one to wait if none waits now; readString waits on. Safe from any
+    // thread: a program that is asked to stop wakes its reader with it
+    // instead of waking it every so often to look.
+    void interruptWait();
+
     bool isOpen() const;
     // Opens the same device again with the same settings and lock; throws
     // boost::system::system_error (the object stays closed). Precondition:
@@ -160,6 +166,15 @@ private:
     // A read failure not reported yet: thrown once no whole line is held.
     boost::system::error_code deviceError;
     LineAssembler lines;
+    // Readable once interruptWait was called, until a wait takes it.
+    struct WakeEvent
+    {
+        WakeEvent();
+        ~WakeEvent();
+        WakeEvent(const WakeEvent&) = delete;
+        WakeEvent& operator=(const WakeEvent&) = delete;
+        const int fd;
+    } wake;
 };
 
 // True for the standard rates 1200, 2400, 4800, 9600, 19200, 38400, 57600,

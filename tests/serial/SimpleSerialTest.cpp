@@ -174,6 +174,32 @@ int OpenErrorOfAnOrdinaryProcess(const std::string& path)
 }
 
 // cat on the device must not steal the bridge's lines.
+// An interruption ends the wait in progress, or the next one when it comes
+// first, once; readString is not cut short and lines still arrive after it.
+TEST_F(SimpleSerialTest, InterruptedWaitReturnsAtOnceWithoutALine)
+{
+    SimpleSerial& serial = Open();
+    std::string line;
+    for (const bool fromAnotherThread : {false, true})
+    {
+        SCOPED_TRACE(fromAnotherThread ? "while waiting" : "before the wait");
+        std::thread interrupter;
+        if (fromAnotherThread)
+            interrupter = std::thread([&serial] { serial.interruptWait(); });
+        else
+            serial.interruptWait();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(serial.readLine(line, 300s));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+        if (interrupter.joinable())
+            interrupter.join();
+    }
+    EXPECT_FALSE(serial.readLine(line, 50ms)) << "an interruption is taken once";
+    serial.interruptWait();
+    Send(Numbered(1));
+    EXPECT_EQ(serial.readString(), Numbered(1));
+}
+
 TEST_F(SimpleSerialTest, OrdinaryProcessCannotOpenTheDeviceWhileItIsRead)
 {
     ::chmod(pty.farEndPath().c_str(), 0666);

@@ -412,6 +412,7 @@ bool CMOOSApp::RequestQuit()
         std::lock_guard<std::mutex> lock(quitWakeLock);
     }
     quitWake.notify_all();
+    OnQuitRequested();
     return true;
 }
 

@@ -193,6 +193,11 @@ protected:
     void RequestStatusRecord();
     // Whether RequestQuit has been called; safe from any thread.
     bool QuitRequested() const;
+    // Called by RequestQuit on the thread that asked (a stop signal's, the
+    // loop's, any other): an application that waits on something of its
+    // own outside the framework wakes it here. Must be quick and safe from
+    // any thread; does nothing unless overridden.
+    virtual void OnQuitRequested() {}
 
     // The derived application's own ways to the server and to its block of
     // the mission file.
