@@ -73,10 +73,28 @@ TEST_F(HealthE2eTest, HealthRecordFollowsAMisbehavingSensor)
 {
     const std::string link = (dir / "compass").string();
     // The first line waits until the bridge is likely up, so that it sees
-    // the quiet.
-    Process sensor({Program("SensorSim"), "--compass", "--corrupt", "3", "--rate", "10",
-                    "--start-delay", "2000", "--link", link, "--pause-after", "1", "--pause-for",
-                    "2", "--unplug-after", "5", "--replug-after", "2"});
+    // the quiet. The sensor ends by itself, after 15 s of lines, giving the
+    // bridge its last ones.
+    Process sensor({Program("SensorSim"),
+                    "--compass",
+                    "--corrupt",
+                    "3",
+                    "--rate",
+                    "10",
+                    "--count",
+                    "150",
+                    "--start-delay",
+                    "2000",
+                    "--link",
+                    link,
+                    "--pause-after",
+                    "1",
+                    "--pause-for",
+                    "2",
+                    "--unplug-after",
+                    "5",
+                    "--replug-after",
+                    "2"});
     ASSERT_FALSE(sensor.FirstLine().empty()) << sensor.Stderr();
     Process& dirkel = Start(
         "Dirkel", "Compass", link,
@@ -95,27 +113,29 @@ TEST_F(HealthE2eTest, HealthRecordFollowsAMisbehavingSensor)
         << dirkel.Stderr() << back;
     EXPECT_NE(silent.find("device=" + link + ","), std::string::npos) << silent;
 
-    // Stopped, the sensor tells what it wrote: every line was read or
-    // counted as dropped by the reader, and the corrupted ones rejected.
-    ::kill(sensor.Pid(), SIGTERM);
-    ASSERT_EQ(sensor.WaitExit(), 0);
+    // Ended, the sensor tells what it wrote: every line was read or counted
+    // as dropped by the reader, and the corrupted ones rejected, but for
+    // at most one still in the device when it was pulled out (unplugging
+    // throws away what nobody read yet, and a busy reader may be late).
+    ASSERT_EQ(sensor.WaitExit(std::chrono::minutes(2)), 0);
     const std::string summary = sensor.Stderr().substr(sensor.Stderr().rfind("SensorSim: "));
     const std::size_t written = std::stoul(summary.substr(11));
     const std::size_t with = summary.find(" with a wrong checksum");
     ASSERT_NE(with, std::string::npos) << summary;
     const std::size_t corrupted = std::stoul(summary.substr(summary.rfind(' ', with - 1) + 1));
     std::size_t dropped = 0;
-    ASSERT_TRUE(WaitFor(
-        [&]
-        {
-            back = Values("COMPASS_HEALTH", "Compass").back();
-            dropped = Counter(back, "dropped_stale") + Counter(back, "dropped_cap");
-            return Counter(back, "lines") + dropped == written;
-        }))
-        << back << "\n"
-        << summary;
+    const auto accounted = [&]
+    {
+        back = Values("COMPASS_HEALTH", "Compass").back();
+        dropped = Counter(back, "dropped_stale") + Counter(back, "dropped_cap");
+        return Counter(back, "lines") + dropped;
+    };
+    WaitFor([&] { return accounted() == written; }, 5.0);
+    ASSERT_LE(accounted(), written) << back << "\n" << summary;
+    const std::size_t unplugged = written - accounted();
+    EXPECT_LE(unplugged, 1u) << back << "\n" << summary;
     EXPECT_LE(Counter(back, "rejected"), corrupted) << back;
-    EXPECT_GE(Counter(back, "rejected") + dropped, corrupted) << back;
+    EXPECT_GE(Counter(back, "rejected") + dropped + unplugged, corrupted) << back;
     EXPECT_EQ(Counter(back, "reopens"), 1u);
     EXPECT_NE(summary.find(", 0 dropped"), std::string::npos) << summary;
 }
@@ -198,14 +218,16 @@ TEST_F(HealthE2eTest, RecordingIntoAMissingFolderResumesAndReplaysTheWholeSessio
     ASSERT_NE(recordings, std::filesystem::directory_iterator());
 
     TestServer second{kWarp};
+    // The first line waits for the bridge to be up; the replay then takes
+    // as long as the session did, which a busy machine stretches.
     Process sim(
-        {Program("SensorSim"), "--replay", recordings->path().string(), "--start-delay", "1500"});
+        {Program("SensorSim"), "--replay", recordings->path().string(), "--start-delay", "4000"});
     const std::string device = sim.FirstLine();
     ASSERT_FALSE(device.empty()) << sim.Stderr();
     Process& replayed = Start("Vantor", "Again", device, keys, second);
+    EXPECT_EQ(sim.WaitExit(std::chrono::minutes(4)), 0);
     ASSERT_TRUE(second.Log().WaitForCount("Again", "Indic_NS", Values("Indic_NS").size()))
-        << replayed.Stderr();
-    EXPECT_EQ(sim.WaitExit(), 0);
+        << replayed.Stderr() << sim.Stderr();
     for (const char* variable : {"Latitude", "Longitude", "Indic_EW", "Indic_NS"})
         EXPECT_EQ(Values(variable, "Again", &second), Values(variable)) << variable;
     EXPECT_TRUE(WaitFor([&] { return replayed.Stdout() == vantor.Stdout(); }));
