@@ -27,7 +27,9 @@
 //    pass has ended; its pacing sleep ends at once on a quit, whether asked
 //    for by the pass itself (from Iterate, say) or from elsewhere. The last
 //    posts then get at most a second to reach the server, so a stop takes
-//    about a second at most whatever the ticks.
+//    about a second at most whatever the ticks. A pass that waits on
+//    something of the application's own (a device) is woken from
+//    OnQuitRequested, which RequestQuit calls on the asking thread.
 //  - The managed-variable table is guarded by a lock of its own, so
 //    registering from the connect hook is safe beside the loop. A pointer
 //    from GetMOOSVar is valid for the application's life but the variable
