@@ -285,7 +285,7 @@ TEST_F(AppServer, SendImmediatelyKeyTurnsTheSwitchOnAndIsAnnounced)
     EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("\t SendImmediately:"));
 
     ProbeApp plain;
-    BackgroundRun run(plain, "Probe", Mission());
+    BackgroundRun run(plain, "Plain", Mission());
     ASSERT_TRUE(WaitFor([&] { return plain.iterations > 0; }));
     EXPECT_FALSE(plain.comms.GetSendImmediately());
 }
