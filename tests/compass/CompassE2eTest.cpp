@@ -34,17 +34,12 @@ protected:
         std::vector<std::string> all{"AppTick = 100", "CommsTick = 50", "Numeric = true"};
         all.insert(all.end(), keys.begin(), keys.end());
         WriteFile(dir / "Mission.moos", MissionText(server.Port(), {"Compass"}, all));
-        dirkel = std::make_unique<Process>(
-            std::vector<std::string>{Program("Dirkel"), (dir / "Mission.moos").string()},
-            Process::Options{{"DIRKEL_DEVICE=" + feed.Device()}, {}});
+        dirkel = StartBridge("Dirkel", dir / "Mission.moos", feed.Device());
     }
 
     std::vector<std::string> Logged(const std::string& key) const
     {
-        std::vector<std::string> values;
-        for (const LoggedNotification& entry : server.Log().From("Compass", key))
-            values.push_back(entry.value);
-        return values;
+        return server.Log().Values("Compass", key);
     }
 
     // Mail on GetCompassData from a client of its own name.

@@ -97,13 +97,6 @@ const Bridge kDirkel{"Dirkel",
                                    "GPS_HEADING,HDTBRIDGE_STATUS,",
                                    ""};
 
-std::string StatusKey(std::string name)
-{
-    for (char& c : name)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return name + "_STATUS";
-}
-
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() &&

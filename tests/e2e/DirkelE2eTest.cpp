@@ -69,14 +69,6 @@ std::vector<std::string> ExpectedCompassData(const std::vector<std::string>& lin
     return expected;
 }
 
-std::vector<std::string> Values(const std::vector<LoggedNotification>& entries)
-{
-    std::vector<std::string> values;
-    for (const LoggedNotification& entry : entries)
-        values.push_back(entry.value);
-    return values;
-}
-
 class DirkelTest : public ::testing::Test
 {
 protected:
@@ -90,9 +82,7 @@ protected:
 
     void StartDirkel(const std::string& device)
     {
-        dirkel = std::make_unique<Process>(
-            std::vector<std::string>{Program("Dirkel"), (dir / "Mission.moos").string()},
-            Process::Options{{"DIRKEL_DEVICE=" + device}, {}});
+        dirkel = StartBridge("Dirkel", dir / "Mission.moos", device);
     }
 
     // The session, written to a fixture file and read back as a capture.
@@ -113,7 +103,7 @@ protected:
     // The status records of Compass logged after the first skip ones.
     std::vector<std::string> StatusRecords(std::size_t skip = 0) const
     {
-        std::vector<std::string> records = Values(server.Log().From("Compass", "COMPASS_STATUS"));
+        std::vector<std::string> records = server.Log().Values("Compass", "COMPASS_STATUS");
         records.erase(records.begin(), records.begin() + std::min(skip, records.size()));
         return records;
     }
@@ -148,7 +138,7 @@ TEST_F(DirkelTest, EveryLinePublishesTheTextOfTheLastCompassSentence)
     ASSERT_TRUE(Replay(lines)) << "published " << server.Log().Count("Compass", "CompassData")
                                << " of " << lines.size() << " lines\n"
                                << dirkel->Stderr();
-    EXPECT_EQ(Values(server.Log().From("Compass", "CompassData")), ExpectedCompassData(lines));
+    EXPECT_EQ(server.Log().Values("Compass", "CompassData"), ExpectedCompassData(lines));
 }
 
 // The end of the replay closes the device: Dirkel says so on one line and

@@ -1,6 +1,7 @@
 #include "E2eSupport.h"
 
 #include "LineRecorder.h"
+#include "MOOSLIB/MOOSGenLibGlobalHelper.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,6 +95,14 @@ std::vector<LoggedNotification> LogCapture::From(const std::string& source,
     return found;
 }
 
+std::vector<std::string> LogCapture::Values(const std::string& source, const std::string& key) const
+{
+    std::vector<std::string> values;
+    for (const LoggedNotification& entry : From(source, key))
+        values.push_back(entry.value);
+    return values;
+}
+
 std::size_t LogCapture::Count(const std::string& source, const std::string& key) const
 {
     return From(source, key).size();
@@ -175,6 +184,24 @@ std::string MissionText(int port, const std::vector<std::string>& names,
         text += "}\n";
     }
     return text;
+}
+
+std::string StatusKey(const std::string& process)
+{
+    std::string key = process + "_STATUS";
+    MOOSToUpper(key);
+    return key;
+}
+
+std::unique_ptr<Process> StartBridge(const std::string& program,
+                                     const std::filesystem::path& mission,
+                                     const std::string& device, const std::string& process)
+{
+    std::vector<std::string> args{Program(program), mission.string()};
+    if (!process.empty())
+        args.push_back(process);
+    const std::string variable = program == "Vantor" ? "VANTOR_DEVICE=" : "DIRKEL_DEVICE=";
+    return std::make_unique<Process>(args, Process::Options{{variable + device}, {}});
 }
 
 namespace

@@ -19,6 +19,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -68,6 +69,8 @@ public:
     // The entries of one source, and of one source and key, in log order.
     std::vector<LoggedNotification> From(const std::string& source) const;
     std::vector<LoggedNotification> From(const std::string& source, const std::string& key) const;
+    // The values of one source and key, in log order.
+    std::vector<std::string> Values(const std::string& source, const std::string& key) const;
     std::size_t Count(const std::string& source, const std::string& key) const;
     // Waits until at least count entries of source and key are logged.
     bool WaitForCount(const std::string& source, const std::string& key, std::size_t count) const;
@@ -115,6 +118,16 @@ private:
 // "Key = value" a line.
 std::string MissionText(int port, const std::vector<std::string>& names,
                         const std::vector<std::string>& keys, double warp = 1.0);
+
+// The key of process's status record, "<PROCESS>_STATUS".
+std::string StatusKey(const std::string& process);
+
+// Starts program (Vantor or Dirkel) with the mission file at mission, named
+// process unless that is empty, reading device (given in the program's
+// device variable).
+std::unique_ptr<Process> StartBridge(const std::string& program,
+                                     const std::filesystem::path& mission,
+                                     const std::string& device, const std::string& process = "");
 
 // SensorSim replaying lines that the test hands it through a named pipe, so
 // that the test decides when each group of lines reaches the device.

@@ -64,21 +64,13 @@ public:
     {
         WriteFile(dir / "Mission.moos",
                   MissionText(server.Port(), {"Vantor"}, {"AppTick = 0", "CommsTick = 50"}, kWarp));
-        vantor = std::make_unique<Process>(
-            std::vector<std::string>{Program("Vantor"), (dir / "Mission.moos").string()},
-            Process::Options{{"VANTOR_DEVICE=" + feed.Device()}, {}});
+        vantor = StartBridge("Vantor", dir / "Mission.moos", feed.Device());
     }
     bool Feed(const std::vector<std::string>& lines, std::size_t groupSize)
     {
         return FeedInStep(feed, server.Log(), lines, "Vantor", "Indic_NS", groupSize);
     }
-    std::vector<std::string> Latitudes() const
-    {
-        std::vector<std::string> values;
-        for (const LoggedNotification& entry : server.Log().From("Vantor", "Latitude"))
-            values.push_back(entry.value);
-        return values;
-    }
+    std::vector<std::string> Latitudes() const { return server.Log().Values("Vantor", "Latitude"); }
 
 private:
     TempDir dir;
@@ -102,19 +94,8 @@ protected:
         std::vector<std::string> keys{"AppTick = 0", "CommsTick = 50"};
         keys.insert(keys.end(), given.begin(), given.end());
         WriteFile(dir / "Mission.moos", MissionText(server.Port(), {process}, keys, kWarp));
-        const std::string variable = program == "Vantor" ? "VANTOR_DEVICE=" : "DIRKEL_DEVICE=";
-        bridges.push_back(std::make_unique<Process>(
-            std::vector<std::string>{Program(program), (dir / "Mission.moos").string(), process},
-            Process::Options{{variable + device}, {}}));
+        bridges.push_back(StartBridge(program, dir / "Mission.moos", device, process));
         return *bridges.back();
-    }
-
-    static std::string StatusKey(const std::string& process)
-    {
-        std::string key = process + "_STATUS";
-        for (char& c : key)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return key;
     }
 
     // Waits for the first status record: the bridge has connected and reads.
@@ -123,19 +104,12 @@ protected:
         return server.Log().WaitForCount(process, StatusKey(process), 1);
     }
 
-    std::vector<std::string> Values(const std::string& key, const std::string& process = "Vantor")
-    {
-        std::vector<std::string> values;
-        for (const LoggedNotification& entry : server.Log().From(process, key))
-            values.push_back(entry.value);
-        return values;
-    }
-
     // "latitude|longitude|EW|NS" of every position published.
     std::vector<std::string> Positions()
     {
-        const auto lat = Values("Latitude"), lon = Values("Longitude"), ew = Values("Indic_EW"),
-                   ns = Values("Indic_NS");
+        const LogCapture& log = server.Log();
+        const auto lat = log.Values("Vantor", "Latitude"), lon = log.Values("Vantor", "Longitude"),
+                   ew = log.Values("Vantor", "Indic_EW"), ns = log.Values("Vantor", "Indic_NS");
         std::vector<std::string> positions;
         for (std::size_t i = 0; i < std::min({lat.size(), lon.size(), ew.size(), ns.size()}); ++i)
             positions.push_back(lat[i] + "|" + lon[i] + "|" + ew[i] + "|" + ns[i]);
@@ -169,7 +143,7 @@ protected:
         return WaitFor(
             [&]
             {
-                const auto records = Values(StatusKey(process), process);
+                const auto records = server.Log().Values(process, StatusKey(process));
                 return !records.empty() && records.back().find(text) != std::string::npos;
             });
     }
@@ -216,7 +190,8 @@ TEST_F(SettingsTest, DamagedSentencesAreRejectedOnlyWithVerifyChecksum)
     Process& vantor = Start("Vantor", feed.Device(), {"VerifyChecksum = true"});
     ASSERT_TRUE(Reading()) << vantor.Stderr();
     ASSERT_TRUE(FeedInStep(feed, server.Log(), {kGood, kCorrupted, kCut}, "Vantor", "Indic_NS", 1));
-    EXPECT_EQ(Values("Latitude"), (std::vector<std::string>{"4807.038", "4807.038", "4807.038"}));
+    EXPECT_EQ(server.Log().Values("Vantor", "Latitude"),
+              (std::vector<std::string>{"4807.038", "4807.038", "4807.038"}));
     EXPECT_TRUE(WaitFor([&] { return vantor.Stderr().find("rejected") != std::string::npos; }));
 
     PlainVantor without;
@@ -233,7 +208,8 @@ TEST_F(SettingsTest, RequireFixStampTimeAndAMisspeltKeyTakeEffect)
         Start("Vantor", feed.Device(), {"RequireFix = true", "StampTime = true", "AppTik = 10"});
     ASSERT_TRUE(Reading()) << vantor.Stderr();
     ASSERT_TRUE(FeedInStep(feed, server.Log(), {kNoFix, kGood, kNoFix}, "Vantor", "Indic_NS", 1));
-    EXPECT_EQ(Values("Latitude"), (std::vector<std::string>{"", "4807.038", "4807.038"}));
+    EXPECT_EQ(server.Log().Values("Vantor", "Latitude"),
+              (std::vector<std::string>{"", "4807.038", "4807.038"}));
 
     CMOOSMsg msg;
     ASSERT_TRUE(server.Core().GetValue("Latitude", msg));
@@ -289,11 +265,10 @@ TEST_F(SettingsTest, BridgeThatCannotStartEndsWithStatusOne)
     ReplayFeed feed(dir);
     WriteFile(dir / "NoHost.moos", "ServerHost =\nServerPort = 9000\n\n"
                                    "ProcessConfig = Vantor\n{\n}\n");
-    Process vantor({Program("Vantor"), (dir / "NoHost.moos").string(), "Vantor"},
-                   Process::Options{{"VANTOR_DEVICE=" + feed.Device()}, {}});
-    EXPECT_EQ(vantor.WaitExit(), 1);
-    EXPECT_THAT(vantor.Stderr(), testing::HasSubstr("MOOS Server host not specified"));
-    EXPECT_THAT(vantor.Stderr(),
+    const auto vantor = StartBridge("Vantor", dir / "NoHost.moos", feed.Device(), "Vantor");
+    EXPECT_EQ(vantor->WaitExit(), 1);
+    EXPECT_THAT(vantor->Stderr(), testing::HasSubstr("MOOS Server host not specified"));
+    EXPECT_THAT(vantor->Stderr(),
                 testing::EndsWith("\nVantor: did not start; the lines above say why\n"));
 }
 
@@ -308,7 +283,7 @@ TEST_F(SettingsTest, QuietDeviceRaisesTheErrorInTheStatusUntilLinesReturn)
     EXPECT_TRUE(StatusCarries("AppErrorFlag=true,AppErrorReason=no data from " + feed.Device() +
                               " for 1.5 s,"))
         << vantor.Stderr();
-    const std::size_t records = Values("VANTOR_STATUS").size();
+    const std::size_t records = server.Log().Count("Vantor", "VANTOR_STATUS");
     EXPECT_TRUE(server.Log().WaitForCount("Vantor", "VANTOR_STATUS", records + 2));
     ASSERT_TRUE(FeedInStep(feed, server.Log(), {kGood}, "Vantor", "Indic_NS", 1));
     EXPECT_TRUE(StatusCarries("AppErrorFlag=false,")) << vantor.Stderr();
@@ -330,13 +305,13 @@ TEST_F(SettingsTest, UnpluggedDeviceIsReadAgainWhenItReturns)
     EXPECT_TRUE(StatusCarries("AppErrorReason=lost serial device " + link)) << vantor.Stderr();
     const double cpuBefore = CpuSeconds(vantor.Pid());
     const auto waitStart = std::chrono::steady_clock::now();
-    const std::size_t records = Values("VANTOR_STATUS").size();
+    const std::size_t records = server.Log().Count("Vantor", "VANTOR_STATUS");
     ASSERT_TRUE(server.Log().WaitForCount("Vantor", "VANTOR_STATUS", records + 3));
     const double waited =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - waitStart).count();
     EXPECT_LT(CpuSeconds(vantor.Pid()) - cpuBefore, 0.25 * waited) << "spins while it waits";
 
-    const std::size_t published = Values("Indic_NS").size();
+    const std::size_t published = server.Log().Count("Vantor", "Indic_NS");
     Process replugged({Program("SensorSim"), "--gps", "--rate", "10", "--link", link});
     ASSERT_FALSE(replugged.FirstLine().empty());
     const auto back = std::chrono::steady_clock::now();
@@ -371,13 +346,13 @@ TEST_F(SettingsTest, MisbehavingSimulatedReceiverIsFollowedThroughout)
     EXPECT_TRUE(StatusCarries("AppErrorReason=lost serial device " + link)) << vantor.Stderr();
     ASSERT_TRUE(WaitFor([&] { return vantor.Stderr().find("is back") != std::string::npos; }))
         << vantor.Stderr() << sensor.Stderr();
-    const std::size_t published = Values("Latitude").size();
+    const std::size_t published = server.Log().Count("Vantor", "Latitude");
     EXPECT_TRUE(server.Log().WaitForCount("Vantor", "Latitude", published + 2));
     EXPECT_TRUE(StatusCarries("AppErrorFlag=false,"));
     EXPECT_TRUE(
         WaitFor([&] { return vantor.Stderr().find("rejected for a wrong") != std::string::npos; }))
         << vantor.Stderr() << sensor.Stderr();
-    for (const std::string& latitude : Values("Latitude"))
+    for (const std::string& latitude : server.Log().Values("Vantor", "Latitude"))
         EXPECT_EQ(latitude.rfind("4807.", 0), 0u) << latitude;
 }
 
@@ -432,7 +407,7 @@ TEST_F(SettingsTest, SigtermDeliversTheLastValuesAndExitsZero)
     ASSERT_TRUE(WaitFor([&] { return vantor.Stdout() == "4807.038\n01131.000\nE\nN\n"; }));
     ::kill(vantor.Pid(), SIGTERM);
     EXPECT_EQ(vantor.WaitExit(std::chrono::seconds(5)), 0) << vantor.Stderr();
-    EXPECT_EQ(Values("Latitude"), std::vector<std::string>{"4807.038"});
+    EXPECT_EQ(server.Log().Values("Vantor", "Latitude"), std::vector<std::string>{"4807.038"});
 }
 
 TEST_F(SettingsTest, SignalsEndASilentBridgeWithinAboutASecond)

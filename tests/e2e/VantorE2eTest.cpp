@@ -96,9 +96,7 @@ protected:
         WriteFile(dir / "Mission.moos", MissionText(server.Port(), {"Vantor"}, keys));
         if (feed.Device().empty())
             return false;
-        vantor = std::make_unique<Process>(
-            std::vector<std::string>{Program("Vantor"), (dir / "Mission.moos").string()},
-            Process::Options{{"VANTOR_DEVICE=" + feed.Device()}, {}});
+        vantor = StartBridge("Vantor", dir / "Mission.moos", feed.Device());
         return true;
     }
 

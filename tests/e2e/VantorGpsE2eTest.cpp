@@ -29,13 +29,6 @@ protected:
                       "  VariablePrefix = GPS2\n}\n");
     }
 
-    std::unique_ptr<Process> Start(const std::string& process, const ReplayFeed& feed)
-    {
-        return std::make_unique<Process>(
-            std::vector<std::string>{Program("Vantor"), (dir / "Mission.moos").string(), process},
-            Process::Options{{"VANTOR_DEVICE=" + feed.Device()}, {}});
-    }
-
     // The one value process published for key.
     LoggedNotification Only(const std::string& process, const std::string& key)
     {
@@ -51,8 +44,8 @@ protected:
 TEST_F(VantorGpsE2eTest, TwoReceiversPublishTheirOwnNumbersAndFixRecords)
 {
     ReplayFeed first(firstDir), second(secondDir);
-    const auto gps1 = Start("GPS1", first);
-    const auto gps2 = Start("GPS2", second);
+    const auto gps1 = StartBridge("Vantor", dir / "Mission.moos", first.Device(), "GPS1");
+    const auto gps2 = StartBridge("Vantor", dir / "Mission.moos", second.Device(), "GPS2");
     ASSERT_TRUE(server.Log().WaitForCount("GPS1", "GPS1_STATUS", 1)) << gps1->Stderr();
     ASSERT_TRUE(server.Log().WaitForCount("GPS2", "GPS2_STATUS", 1)) << gps2->Stderr();
     EXPECT_NE(gps1->Stderr().find("Numeric, FixRecord"), std::string::npos) << gps1->Stderr();

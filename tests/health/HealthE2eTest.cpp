@@ -27,20 +27,8 @@ protected:
         keys.insert(keys.begin(), {"AppTick = 0", "CommsTick = 50"});
         const auto mission = dir / (process + ".moos");
         WriteFile(mission, MissionText(to.Port(), {process}, keys, kWarp));
-        const std::string variable = program == "Vantor" ? "VANTOR_DEVICE=" : "DIRKEL_DEVICE=";
-        bridges.push_back(std::make_unique<Process>(
-            std::vector<std::string>{Program(program), mission.string(), process},
-            Process::Options{{variable + device}, {}}));
+        bridges.push_back(StartBridge(program, mission, device, process));
         return *bridges.back();
-    }
-
-    std::vector<std::string> Values(const std::string& key, const std::string& process = "Vantor",
-                                    const TestServer* from = nullptr) const
-    {
-        std::vector<std::string> values;
-        for (const LoggedNotification& entry : (from ? *from : server).Log().From(process, key))
-            values.push_back(entry.value);
-        return values;
     }
 
     // Waits for a health record of the compass in state; true with it in
@@ -50,7 +38,7 @@ protected:
         return WaitFor(
             [&]
             {
-                for (const std::string& value : Values("COMPASS_HEALTH", "Compass"))
+                for (const std::string& value : server.Log().Values("Compass", "COMPASS_HEALTH"))
                     if (value.rfind("state=" + state + ",", 0) == 0)
                         record = value;
                 return !record.empty();
@@ -108,7 +96,7 @@ TEST_F(HealthE2eTest, HealthRecordFollowsAMisbehavingSensor)
     ASSERT_TRUE(WaitFor(
         [&]
         {
-            back = Values("COMPASS_HEALTH", "Compass").back();
+            back = server.Log().Values("Compass", "COMPASS_HEALTH").back();
             return back.rfind("state=reading,", 0) == 0 && Counter(back, "reopens") == 1 &&
                    Counter(back, "lines") > Counter(waiting, "lines") + 10;
         }))
@@ -128,7 +116,7 @@ TEST_F(HealthE2eTest, HealthRecordFollowsAMisbehavingSensor)
     std::size_t dropped = 0;
     const auto accounted = [&]
     {
-        back = Values("COMPASS_HEALTH", "Compass").back();
+        back = server.Log().Values("Compass", "COMPASS_HEALTH").back();
         dropped = Counter(back, "dropped_stale") + Counter(back, "dropped_cap");
         return Counter(back, "lines") + dropped;
     };
@@ -156,7 +144,7 @@ TEST_F(HealthE2eTest, SensorBelowHalfTheExpectedRateIsSlow)
     EXPECT_TRUE(WaitFor(
         [&]
         {
-            const std::string status = Values("COMPASS_STATUS", "Compass").back();
+            const std::string status = server.Log().Values("Compass", "COMPASS_STATUS").back();
             return status.find("AppErrorReason=values from " + device + " at ") !=
                        std::string::npos &&
                    status.find(" a second for 5 s (expected 10),") != std::string::npos;
@@ -184,11 +172,12 @@ TEST_F(HealthE2eTest, RecordingIntoAMissingFolderResumesAndReplaysTheWholeSessio
     const char good[] = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
     std::vector<std::string> fed{good, good};
     ASSERT_TRUE(FeedInStep(feed, server.Log(), fed, "Vantor", "Indic_NS", 1));
-    EXPECT_EQ(Values("Latitude"), (std::vector<std::string>{"4807.038", "4807.038"}));
+    EXPECT_EQ(server.Log().Values("Vantor", "Latitude"),
+              (std::vector<std::string>{"4807.038", "4807.038"}));
     EXPECT_TRUE(WaitFor(
         [&]
         {
-            const auto status = Values("VANTOR_STATUS");
+            const auto status = server.Log().Values("Vantor", "VANTOR_STATUS");
             return status.back().find("AppErrorFlag=true,AppErrorReason=recording failed: "
                                       "cannot open") != std::string::npos;
         }))
@@ -202,8 +191,10 @@ TEST_F(HealthE2eTest, RecordingIntoAMissingFolderResumesAndReplaysTheWholeSessio
     // the folder again once a second on its own thread: lines are fed until
     // a pass finds the recording working again.
     std::filesystem::create_directory(dir / "absent");
-    const auto cleared = [&]
-    { return Values("VANTOR_STATUS").back().find("AppErrorFlag=false,") == 0; };
+    const auto cleared = [&] {
+        return server.Log().Values("Vantor", "VANTOR_STATUS").back().find("AppErrorFlag=false,") ==
+               0;
+    };
     for (int line = 0; line < 60 && !cleared(); ++line)
     {
         ASSERT_TRUE(FeedInStep(feed, server.Log(), {good}, "Vantor", "Indic_NS", 1));
@@ -241,7 +232,8 @@ TEST_F(HealthE2eTest, RecordingIntoAMissingFolderResumesAndReplaysTheWholeSessio
     ASSERT_TRUE(FeedInStep(replay, second.Log(), recorded, "Again", "Indic_NS", 16))
         << replayed.Stderr();
     for (const char* variable : {"Latitude", "Longitude", "Indic_EW", "Indic_NS"})
-        EXPECT_EQ(Values(variable, "Again", &second), Values(variable)) << variable;
+        EXPECT_EQ(second.Log().Values("Again", variable), server.Log().Values("Vantor", variable))
+            << variable;
     EXPECT_TRUE(WaitFor([&] { return replayed.Stdout() == vantor.Stdout(); }));
 }
 } // namespace

@@ -158,8 +158,7 @@ TEST_F(VarToolsTest, LineModeFollowsABridgeInOrder)
     ASSERT_FALSE(Feed.Device().empty());
     WriteFile(dir / "Mission.moos",
               MissionText(server.Port(), {"Compass"}, {"AppTick = 100", "CommsTick = 50"}));
-    Process Dirkel({Program("Dirkel"), (dir / "Mission.moos").string()},
-                   Process::Options{{"DIRKEL_DEVICE=" + Feed.Device()}, {}});
+    const auto Dirkel = StartBridge("Dirkel", dir / "Mission.moos", Feed.Device());
     std::vector<std::string> Lines;
     std::vector<std::string> Expected = {"start"};
     for (int i = 0; i < 40; ++i)
@@ -170,7 +169,7 @@ TEST_F(VarToolsTest, LineModeFollowsABridgeInOrder)
         Expected.push_back(sHeading);
     }
     ASSERT_TRUE(FeedInStep(Feed, server.Log(), Lines, "Compass", "CompassData", 8))
-        << Dirkel.Stderr();
+        << Dirkel->Stderr();
     ASSERT_TRUE(WaitForLine(*pWatch, "CompassData", Expected.back())) << pWatch->Stdout();
     std::vector<std::string> Seen;
     for (const LoggedNotification& Entry : ParseLog(pWatch->Stdout()))
