@@ -68,12 +68,12 @@ public:
 template <typename Sensor> class BridgeTest : public ::testing::Test
 {
 protected:
-    // Builds the application again with settings (its device the
-    // pseudo-terminal's far end).
-    void Configure(BridgeSettings settings)
+    // Builds the application again with settings, its device the
+    // pseudo-terminal's far end or a path to it.
+    void Configure(BridgeSettings settings, const std::string& device = "")
     {
         app.reset(); // lets go of the device first
-        settings.serialPort = pty.farEndPath();
+        settings.serialPort = device.empty() ? pty.farEndPath() : device;
         app = Make(settings);
     }
 

@@ -370,12 +370,15 @@ TEST_F(SettingsTest, DeviceMissingAtStartUpIsReadOnceItAppears)
 // A second bridge on a device another one reads is refused, or with
 // ReopenDevice told the same and tries again; one under a name the server
 // already knows says so on a line of its own and ends with status 1 instead
-// of idling. The first reads on.
+// of idling. The first reads on. The device is named by a link that goes
+// with the sensor, so that the bridge trying again cannot take the path's
+// next pseudo-terminal, another test's, once the sensor has ended.
 TEST_F(SettingsTest, SecondBridgeIsRefusedTheDeviceOrTheName)
 {
-    Process sensor({Program("SensorSim"), "--compass", "--rate", "20"});
+    const std::string device = (dir / "compass").string();
+    Process sensor({Program("SensorSim"), "--compass", "--rate", "20", "--link", device});
     Process other({Program("SensorSim"), "--compass", "--rate", "20"});
-    const std::string device = sensor.FirstLine();
+    ASSERT_FALSE(sensor.FirstLine().empty()) << sensor.Stderr();
     Process& first = Start("Dirkel", device, {});
     ASSERT_TRUE(server.Log().WaitForCount("Compass", "CompassData", 2)) << first.Stderr();
 
