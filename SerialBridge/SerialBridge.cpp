@@ -255,18 +255,16 @@ void CSimulator::CountRejected(const std::string& why)
 bool CSimulator::WaitForLine(std::string& text)
 {
     const Clock::time_point deadline = PassDeadline();
+    // A quit request ends the wait early (OnQuitRequested).
     while (!QuitRequested())
     {
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
+        if (serial.readLineUntil(text, deadline))
+            return true;
+        if (Clock::now() >= deadline)
         {
             NoteSilence();
             return false;
         }
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - now);
-        // A quit request ends the wait (OnQuitRequested).
-        if (serial.readLine(text, std::max(left, milliseconds(1))))
-            return true;
     }
     return false;
 }

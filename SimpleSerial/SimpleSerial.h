@@ -108,6 +108,9 @@ public:
     // after every whole line already received has been returned, and when the
     // object is closed and holds no line.
     bool readLine(std::string& line, std::chrono::milliseconds timeout);
+    // readLine waiting until deadline, on the steady clock (not setClock's);
+    // Clock::time_point::max() waits for good.
+    bool readLineUntil(std::string& line, Clock::time_point deadline);
 
     // Ends the wait of a readLine at once (it returns false), or of the next
     // one to wait if none waits now; readString waits on. Safe from any
@@ -144,7 +147,6 @@ public:
     Clock::time_point lastArrival() const { return lines.lastArrival(); }
 
 private:
-    bool readLineUntil(std::string& line, Clock::time_point deadline);
     void openAndLock();
     void configure();
 
