@@ -6,13 +6,11 @@
 #include "LocalServer/LocalServer.h"
 #include "MOOSLIB/MOOSCommPkt.h"
 #include "MOOSLIB/MOOSGenLibGlobalHelper.h"
+#include "MOOSLIB/XPCTcpSocket.h"
 #include "support/Terminal.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -58,14 +56,9 @@ protected:
     // can be given it meanwhile.
     int PortOfStoppedServer()
     {
-        HeldPort = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in Address{};
-        Address.sin_family = AF_INET;
-        Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t nLength = sizeof(Address);
-        EXPECT_EQ(::bind(HeldPort, reinterpret_cast<sockaddr*>(&Address), nLength), 0);
-        EXPECT_EQ(::getsockname(HeldPort, reinterpret_cast<sockaddr*>(&Address), &nLength), 0);
-        return ntohs(Address.sin_port);
+        HeldPort = std::make_unique<XPCTcpSocket>(0L);
+        HeldPort->vBindSocket("127.0.0.1");
+        return HeldPort->iGetBoundPort();
     }
 
     // The client tries for dfSeconds in vain, then the server comes up.
@@ -73,17 +66,9 @@ protected:
     {
         StartClient(nPort);
         EXPECT_FALSE(WaitConnected(dfSeconds));
-        ::close(HeldPort);
-        HeldPort = -1;
+        HeldPort.reset();
         StartServer(nPort);
         EXPECT_TRUE(WaitConnected());
-    }
-
-    void TearDown() override
-    {
-        if (HeldPort >= 0)
-            ::close(HeldPort);
-        CommsFixture::TearDown();
     }
 
     void ConnectClient(const std::string& sName = "Tester")
@@ -110,7 +95,7 @@ protected:
     }
 
     std::unique_ptr<CLocalServer> Server;
-    int HeldPort = -1;
+    std::unique_ptr<XPCTcpSocket> HeldPort;
 };
 
 TEST_F(ClientServerTest, PostingCallsFailBeforeAnyConnection)
