@@ -2,14 +2,11 @@
 // receiver that pauses, is pulled out and corrupts lines; a recording into a
 // folder that is missing; a recorded session replayed into a second bridge.
 #include "E2eSupport.h"
-#include "LineRecorder.h"
 #include "Recording.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
-#include <map>
 
 using namespace e2e;
 

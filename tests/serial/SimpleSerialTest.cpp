@@ -173,7 +173,6 @@ int OpenErrorOfAnOrdinaryProcess(const std::string& path)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 
-// cat on the device must not steal the bridge's lines.
 // An interruption ends the wait in progress, or the next one when it comes
 // first, once; readString is not cut short and lines still arrive after it.
 TEST_F(SimpleSerialTest, InterruptedWaitReturnsAtOnceWithoutALine)
@@ -200,6 +199,7 @@ TEST_F(SimpleSerialTest, InterruptedWaitReturnsAtOnceWithoutALine)
     EXPECT_EQ(serial.readString(), Numbered(1));
 }
 
+// cat on the device must not steal the bridge's lines.
 TEST_F(SimpleSerialTest, OrdinaryProcessCannotOpenTheDeviceWhileItIsRead)
 {
     ::chmod(pty.farEndPath().c_str(), 0666);
