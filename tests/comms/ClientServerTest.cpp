@@ -224,12 +224,15 @@ TEST_F(ClientServerTest, RegistrationIsRenewedAfterReconnect)
 TEST_F(ClientServerTest, FetchGivesMailInArrivalOrder)
 {
     ConnectClient();
-    ASSERT_TRUE(Client.Register("Count", 0.0));
     CMOOSCommClient Publisher;
     Publisher.Run("127.0.0.1", Server->GetPort(), "Publisher", 50);
     ASSERT_TRUE(WaitFor([&] { return Publisher.IsConnected(); }));
-    ASSERT_TRUE(Server->WaitForClient("Tester", 10.0));
-    MOOSPause(200); // the registration reaches the server first
+    // The server answers a registration with the value it holds: once that
+    // value is fetched, the registration has reached the server.
+    ASSERT_TRUE(Publisher.Notify("Count", 0.0, 0.0));
+    ASSERT_TRUE(Server->WaitForNotifications(1, 10.0));
+    ASSERT_TRUE(Client.Register("Count", 0.0));
+    ASSERT_EQ(FetchUntil(1, Client).size(), 1u);
     for (int i = 1; i <= 6; ++i)
     {
         ASSERT_TRUE(Publisher.Notify("Count", static_cast<double>(i), 0.0));
