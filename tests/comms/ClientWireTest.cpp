@@ -136,7 +136,7 @@ TEST_F(ClientWireTest, EmptyWelcomePacketIsTriedAgain)
     EXPECT_TRUE(WaitConnected());
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(GetMOOSSkew(), 0.25);
-    EXPECT_EQ(Log.nConnects, 1);
+    EXPECT_TRUE(WaitConnects(1));
 }
 
 TEST_F(ClientWireTest, IdleTurnSendsOneNullMessageFromClientName)

@@ -227,6 +227,11 @@ bool CommsFixture::WaitConnected(double dfSeconds)
     return WaitFor([this] { return Client.IsConnected(); }, dfSeconds);
 }
 
+bool CommsFixture::WaitConnects(int n)
+{
+    return WaitFor([this, n] { return Log.nConnects == n; });
+}
+
 bool CommsFixture::WaitDisconnected(double dfSeconds)
 {
     return WaitFor([this] { return !Client.IsConnected(); }, dfSeconds);

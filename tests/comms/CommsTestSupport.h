@@ -106,6 +106,9 @@ protected:
     void StartClient(int nPort, const std::string& sName = "Tester", unsigned int nFreq = 50,
                      bool bWithMail = false);
     bool WaitConnected(double dfSeconds = 10.0);
+    // Waits until the connect callback has run n times in all: the client
+    // is connected a moment before its thread calls the callback.
+    bool WaitConnects(int n);
     bool WaitDisconnected(double dfSeconds = 10.0);
 
     CallBackLog Log;
